@@ -1,0 +1,13 @@
+// Writing the link tree back to the Netscape bookmark file. Clean-run thread.
+#pragma once
+
+#include <string>
+
+#include "tree/link_tree.h"
+
+// Writes the tree to settings->bookmarkFile, replacing it atomically and keeping the previous
+// file as "<name>.bak". False when the file could not be written (the old file is untouched).
+bool WriteBookmarkFile(NodeList& tree);
+
+// The exact bytes WriteBookmarkFile writes for the tree (used by tests and the benchmark).
+void FormatBookmarkFile(const NodeList& tree, std::string& out);

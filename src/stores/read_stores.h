@@ -1,0 +1,13 @@
+// Reading both stores into one tree at the start of a clean run. Clean-run thread.
+#pragma once
+
+#include <cstdint>
+
+#include "tree/link_tree.h"
+
+class Window;
+
+// Reads the bookmark file and then the Favorites folder, as the settings flags enable them,
+// into the root list; linkCount receives the number of links to check (outside "Broken
+// Links" folders). Logs each store to the window's log.
+void ReadStores(Window* window, NodeList& root, int32_t& linkCount);

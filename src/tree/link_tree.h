@@ -1,0 +1,115 @@
+// The link tree: the one in-memory model of both bookmark stores.
+// Built, changed, walked and freed by the clean-run thread. While workers run, each worker
+// writes only its own entry's checkResult, lastVisit and newUrl; checkResult is published
+// last (an atomic store), so other threads read a complete result.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "tree/text_string.h"
+
+// Dates are seconds since 1970-01-01 00:00 UTC, 0 for none. They are held in 64 bits so
+// that a value a file gives beyond the 32-bit range is kept and written back unchanged.
+using TimeValue = int64_t;
+
+constexpr int32_t SOURCE_FAVORITES = 1;
+constexpr int32_t SOURCE_BOOKMARKS = 2;
+
+constexpr int32_t ACTION_LEAVE = 1;
+constexpr int32_t ACTION_DELETE = 2;
+constexpr int32_t ACTION_SHIFT = 3;
+constexpr int32_t ACTION_UPDATE = 4;
+
+constexpr int32_t CHECK_NONE = 0;
+constexpr int32_t CHECK_MOVED = 301;
+constexpr int32_t CHECK_FORBIDDEN = 403;
+constexpr int32_t CHECK_NOT_FOUND = 404;
+constexpr int32_t CHECK_INVALID_HOST = 2000;
+
+struct Node {
+  Node* next = nullptr;
+  Node* prev = nullptr;
+  int32_t source = 0;
+  const char* name = nullptr;
+  char* nameBuffer = nullptr;
+
+  Node() = default;
+  explicit Node(const char* text) { setName(text); }
+  virtual ~Node();
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+
+  void setName(const char* text);
+  void unlink();
+};
+
+// A doubly linked list whose two boundary nodes live inside the header, so that a node can
+// unlink itself without knowing its list. A walk starts at head() and goes on while the
+// node's next is not null (the end boundary's next is null):
+//   for (Node* n = list.head(); n->next; n = n->next) ...
+struct NodeList {
+  NodeList() { initialise(); }
+  ~NodeList() = default;  // does not free entries: FreeTree does
+  NodeList(const NodeList&) = delete;
+  NodeList& operator=(const NodeList&) = delete;
+
+  void initialise();
+  Node* head() const { return front_.next; }      // first node, or the end boundary
+  Node* tailPred() const { return back_.prev; }   // last node, or the front boundary
+  bool isEmpty() const { return back_.prev == &front_; }
+
+  void addHead(Node* node);
+  void addTail(Node* node);
+  void insertBefore(Node* node, Node* before);
+  void insertSorted(Node* node);
+  Node* findByName(Node* after, const char* text) const;
+
+ private:
+  static void linkBetween(Node* node, Node* before, Node* after);
+  Node front_;  // front boundary: next is the first node, prev always null
+  Node back_;   // end boundary: prev is the last node, next always null
+};
+
+struct LinkEntry : Node {
+  std::atomic<int32_t> checkResult{CHECK_NONE};
+  TextString url;
+  NodeList children;
+  TimeValue lastVisit = 0;
+  TimeValue addDate = 0;
+  TimeValue lastModified = 0;
+  int32_t action = ACTION_LEAVE;
+  TextString newUrl;
+
+  // What the stores carry beyond the fields above, kept so that a save destroys nothing:
+  // the other attributes of a bookmark line, in their original order and text (written
+  // after the attributes the writer writes itself); a <DD> description with the lines that
+  // continue it; and, for a link read from a shortcut file, that file's name and the title
+  // it was read under (a rename is then recognised).
+  TextString extraAttributes;
+  TextString description;
+  TextString shortcutFile;
+  TextString shortcutTitle;
+
+  LinkEntry();                                                          // separator
+  LinkEntry(const char* title, const char* address, TimeValue visit);  // named
+  explicit LinkEntry(const LinkEntry& other);                          // copy
+  ~LinkEntry() override;
+
+  bool isSeparator() const { return name == nullptr; }
+  bool isLink() const { return url.length != 0; }
+  bool isFolder() const { return name != nullptr && url.length == 0; }
+
+  // The entry a node of a tree list is (every real node of the link tree is a LinkEntry).
+  static LinkEntry* of(Node* node) { return static_cast<LinkEntry*>(node); }
+};
+
+// Name comparison for sorting and finding: ignores case by folding A-Z only.
+int CompareNames(const char* a, const char* b);
+
+// Empties the list and frees everything beneath it. Works at any nesting depth.
+void FreeTree(NodeList& list);
+
+// First entry in depth-first order that has been checked and has the same address
+// (TextString::compareNoCase); null when there is none. Works at any nesting depth.
+LinkEntry* FindCheckedByUrl(const TextString& address, const NodeList& list);

@@ -1,0 +1,3 @@
+#include "ui/window.h"
+
+void DialogProc::onClose(Window& window) { window.endDialog(0); }
