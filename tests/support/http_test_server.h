@@ -1,0 +1,106 @@
+// A loopback HTTP server for tests and benchmarks: one thread, an ephemeral port on
+// 127.0.0.1, scripted replies per request target, every request recorded.
+//
+//   HttpTestServer server;                                   // listening at once
+//   server.setReply("/moved", HttpTestServer::Reply::Status("HTTP/1.0 301 Moved",
+//                                                           "Location: /new\r\n"));
+//   std::string link = server.url("/moved");                 // "http://127.0.0.1:<port>/moved"
+//   ... check the link ...
+//   server.requests()[0].target == "/moved"
+//
+// The server reads each request up to its empty line, then plays the reply of its target
+// (the default reply, 404, when none was set): every part in turn, each after pauseMs
+// milliseconds; then it closes the connection, or keeps it open and silent (keepOpen) until
+// the client closes it or the server stops. A reply with a gate waits until openGate() of
+// that name. As a proxy (setProxyMode) it answers 400 to a target that is not an absolute
+// "http://" address; replies are then set per absolute target.
+// Many connections are served at once (non-blocking sockets, one poll loop), so a pool of
+// 64 checking threads never waits for the server. Every method may be called from any thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+class HttpTestServer {
+ public:
+  struct Reply {
+    std::vector<std::string> parts;  // bytes sent as they are, one part after another
+    int pauseMs = 0;                 // wait before each part
+    bool keepOpen = false;           // after the last part, hold the connection silently
+    std::string gate;                // when set, nothing is sent before openGate(gate)
+
+    // statusLine + "\r\n" + headers (each ending in "\r\n") + "\r\n".
+    static Reply Status(const std::string& statusLine, const std::string& headers = "");
+    static Reply Raw(const std::string& bytes);  // exactly these bytes, then close
+    static Reply Silent();                       // accepts, reads, never answers
+    Reply& delayed(int ms) {
+      pauseMs = ms;
+      return *this;
+    }
+    Reply& held(const std::string& name) {
+      gate = name;
+      return *this;
+    }
+  };
+
+  struct Request {
+    std::string method;
+    std::string target;
+    std::string head;  // the whole request up to and including its empty line
+    // The value of the first header of that name (ASCII case ignored), "" when absent.
+    std::string header(const std::string& name) const;
+    bool hasHeader(const std::string& name) const;
+  };
+
+  HttpTestServer();
+  ~HttpTestServer();
+  HttpTestServer(const HttpTestServer&) = delete;
+  HttpTestServer& operator=(const HttpTestServer&) = delete;
+
+  uint16_t port() const { return port_; }
+  std::string url(const std::string& path) const;  // "http://127.0.0.1:<port>" + path
+
+  void setReply(const std::string& target, Reply reply);
+  void setDefaultReply(Reply reply);
+  void setProxyMode(bool on);
+  void setRecording(bool on);  // off: requests are counted but not kept (benchmarks)
+  void openGate(const std::string& name);
+
+  std::vector<Request> requests() const;
+  size_t requestCount() const;
+  // Waits until that many requests have arrived; false after timeoutMs (a failing test,
+  // never a way to pass time).
+  bool waitForRequests(size_t count, int timeoutMs = 20000) const;
+  // The most requests that were being answered at the same moment.
+  int maxConcurrent() const;
+
+ private:
+  struct Connection;
+  void serve();
+  void wake();
+  bool beginReply(Connection& c);
+
+  int listenFd_ = -1;
+  int wakeRead_ = -1, wakeWrite_ = -1;
+  uint16_t port_ = 0;
+  std::thread thread_;
+
+  mutable std::mutex lock_;
+  mutable std::condition_variable arrived_;
+  bool stopping_ = false;
+  bool proxyMode_ = false;
+  bool recording_ = true;
+  std::map<std::string, Reply> replies_;
+  Reply defaultReply_;
+  std::set<std::string> openGates_;
+  std::vector<Request> requests_;
+  size_t requestCount_ = 0;
+  int inFlight_ = 0;
+  int maxInFlight_ = 0;
+};
