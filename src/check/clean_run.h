@@ -1,0 +1,29 @@
+// The clean run: the program's one background activity, from reading the stores to saving
+// them, on a thread of its own.
+//
+// Threads: OnCleanButton, OnRunFinished and CleanRunActive belong to the UI thread of the
+// main window; CleanRun is the body of the clean-run thread (tests may call it directly on
+// a thread of their own while no run is active).
+#pragma once
+
+#include "ui/window.h"
+
+// Posted to the main window, both parameters 0, as the clean-run thread's last act.
+constexpr int WM_RUN_FINISHED = WM_APP + 1;
+
+// A click on the Clean button (1013): starts a run when none is active, otherwise asks the
+// run to stop. A click that arrives while the run is already giving the window back (its
+// buttons restored, WM_RUN_FINISHED not yet handled) does nothing.
+void OnCleanButton(Window* mainWindow);
+
+// The main window received WM_RUN_FINISHED: joins the ended run thread and clears
+// abortRequested.
+void OnRunFinished();
+
+// True from the start of a run until OnRunFinished has joined its thread.
+bool CleanRunActive();
+
+// The run itself, with the main window whose controls (template 102) it drives: reads the
+// stores, checks every link, reports, applies and saves, then restores the controls and
+// posts WM_RUN_FINISHED. Returns 0.
+int CleanRun(Window* mainWindow);

@@ -1,0 +1,169 @@
+#include "results/apply_actions.h"
+
+#include <ctime>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "app/settings.h"
+#include "check/progress.h"
+#include "stores/bookmark_writer.h"
+#include "stores/favorites_writer.h"
+#include "ui/window.h"
+
+namespace {
+
+constexpr const char* kBrokenLinks = "Broken Links";
+
+bool IsProblem(int32_t result) {
+  return result == CHECK_MOVED || result == CHECK_FORBIDDEN || result == CHECK_NOT_FOUND ||
+         result == CHECK_INVALID_HOST;
+}
+
+// A copy whose name or address could not be allocated would be saved as something else
+// (an empty folder, a separator), so it does not count as a copy.
+bool IsWholeCopy(const LinkEntry& copy, const LinkEntry& original) {
+  return (copy.name != nullptr) == (original.name != nullptr) &&
+         copy.url.length == original.url.length;
+}
+
+// Replaces the address only once the new text is in hand, so that a failed allocation
+// leaves the old address rather than none.
+void UpdateAddress(LinkEntry& entry) {
+  if (entry.newUrl.isEmpty()) return;  // a move without a usable Location: keep the link
+  TextString replacement;
+  if (!replacement.assign(entry.newUrl.data, entry.newUrl.length)) return;
+  std::swap(entry.url.data, replacement.data);
+  std::swap(entry.url.length, replacement.length);
+  std::swap(entry.url.capacity, replacement.capacity);
+  std::swap(entry.url.owned, replacement.owned);
+}
+
+int32_t Membership(const NodeList& shifted) {
+  int32_t bits = 0;
+  for (Node* n = shifted.head(); n->next; n = n->next) {
+    bits |= n->source & (SOURCE_BOOKMARKS | SOURCE_FAVORITES);
+    if (bits == (SOURCE_BOOKMARKS | SOURCE_FAVORITES)) break;
+  }
+  return bits;
+}
+
+LinkEntry* MakeBrokenLinksFolder(NodeList& tree, int32_t membership) {
+  LinkEntry* folder = new (std::nothrow) LinkEntry(kBrokenLinks, nullptr, 0);
+  if (!folder) return nullptr;
+  if (!folder->name) {
+    delete folder;
+    return nullptr;
+  }
+  folder->lastVisit = static_cast<TimeValue>(std::time(nullptr));
+  folder->source = membership;
+  if (settings && (settings->flags & FLAG_SORT_BOOKMARKS))
+    tree.insertSorted(folder);
+  else
+    tree.addTail(folder);
+  return folder;
+}
+
+void StepProgress(Window* window) {
+  if (window) window->post([](Controls& controls) { controls.stepProgress(IDC_PROGRESS); });
+}
+
+}  // namespace
+
+LinkEntry* FindBrokenLinksFolder(const NodeList& tree) {
+  std::vector<Node*> resume;
+  Node* n = tree.head();
+  for (;;) {
+    if (!n->next) {
+      if (resume.empty()) return nullptr;
+      n = resume.back();
+      resume.pop_back();
+      continue;
+    }
+    LinkEntry* entry = LinkEntry::of(n);
+    if (entry->name) {
+      if (entry->url.length == 0 && CompareNames(entry->name, kBrokenLinks) == 0) return entry;
+      if (!entry->children.isEmpty()) {
+        resume.push_back(n->next);
+        n = entry->children.head();
+        continue;
+      }
+    }
+    n = n->next;
+  }
+}
+
+void ApplyActions(Window* mainWindow, NodeList& tree) {
+  AppendLog(mainWindow, IDC_LOG, "Cleaning up URL list...\r\n");
+  if (mainWindow)
+    mainWindow->post([](Controls& controls) { controls.setProgressPos(IDC_PROGRESS, 0); });
+
+  // Copies of the links to shift, in walk order, and the links they were made from. The
+  // links themselves are marked for deletion only once the folder for their copies exists,
+  // so that no shifted link can be lost.
+  NodeList shifted;
+  std::vector<LinkEntry*> originals;
+  std::vector<Node*> resume;
+  Node* n = tree.head();
+  for (;;) {
+    if (!n->next) {
+      if (resume.empty()) break;
+      n = resume.back();
+      resume.pop_back();
+      continue;
+    }
+    LinkEntry* entry = LinkEntry::of(n);
+    if (!entry->children.isEmpty()) {
+      resume.push_back(n->next);
+      n = entry->children.head();
+      continue;
+    }
+    if (entry->isLink()) {
+      StepProgress(mainWindow);
+      if (IsProblem(entry->checkResult.load(std::memory_order_acquire))) {
+        if (entry->action == ACTION_SHIFT) {
+          LinkEntry* copy = new (std::nothrow) LinkEntry(*entry);
+          if (copy && IsWholeCopy(*copy, *entry)) {
+            copy->action = ACTION_LEAVE;
+            shifted.addTail(copy);
+            originals.push_back(entry);
+          } else {
+            delete copy;  // the link keeps ACTION_SHIFT, which the writers save unchanged
+          }
+        } else if (entry->action == ACTION_UPDATE) {
+          UpdateAddress(*entry);
+        }
+      }
+    }
+    n = n->next;
+  }
+
+  if (!shifted.isEmpty()) {
+    int32_t membership = Membership(shifted);
+    LinkEntry* folder = FindBrokenLinksFolder(tree);
+    if (folder)
+      folder->source |= membership;
+    else
+      folder = MakeBrokenLinksFolder(tree, membership);
+    if (folder) {
+      while (!shifted.isEmpty()) {
+        Node* copy = shifted.head();
+        copy->unlink();
+        folder->children.addTail(copy);
+      }
+      for (LinkEntry* original : originals) original->action = ACTION_DELETE;
+    }
+  }
+
+  uint32_t flags = settings ? settings->flags : 0;
+  if (flags & (FLAG_CLEAN_BOOKMARKS | FLAG_SYNCHRONISE)) {
+    AppendLog(mainWindow, IDC_LOG, "Saving Bookmark file...\r\n");
+    if (!WriteBookmarkFile(tree)) AppendLog(mainWindow, IDC_LOG, "Save failed!\r\n");
+  }
+  if (flags & (FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE)) {
+    AppendLog(mainWindow, IDC_LOG, "Saving Favorites...\r\n");
+    if (!WriteFavorites(tree)) AppendLog(mainWindow, IDC_LOG, "Save failed!\r\n");
+  }
+
+  FreeTree(shifted);  // left over only when no folder could be made
+}

@@ -1,0 +1,265 @@
+#include "results/report_results.h"
+
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "app/settings.h"
+#include "check/progress.h"
+#include "ui/window.h"
+
+#if __has_include("results/results_dialog.h")
+#include "results/results_dialog.h"
+#define QF_HAVE_RESULTS_DIALOG 1
+#endif
+
+namespace {
+
+constexpr int32_t SOURCE_BOTH = SOURCE_FAVORITES | SOURCE_BOOKMARKS;
+constexpr int kResultsTemplate = 103;
+
+ResultsPresenter& Presenter() {
+  static ResultsPresenter presenter;
+  return presenter;
+}
+
+int ShowResultsDialog(Window* mainWindow, NodeList& tree) {
+#ifdef QF_HAVE_RESULTS_DIALOG
+  if (!mainWindow) return 0;
+  ResultsDialogProc proc(tree);
+  // Only an explicit OK saves: a dialog that could not be shown (-1) must not count as one.
+  return mainWindow->showModal(kResultsTemplate, proc) == 1 ? 1 : 0;
+#else
+  (void)mainWindow;
+  (void)tree;
+  (void)kResultsTemplate;
+  return 0;
+#endif
+}
+
+int32_t OtherKind(int32_t kind) {
+  return kind == SOURCE_BOOKMARKS ? SOURCE_FAVORITES : SOURCE_BOOKMARKS;
+}
+
+bool IsNotFoundGroup(int32_t result) {
+  return result == CHECK_NOT_FOUND || result == CHECK_FORBIDDEN || result == CHECK_INVALID_HOST;
+}
+
+// Calls visit for every entry of list and below whose children list is empty, depth first,
+// each list from head to tail. The walk keeps its own stack, so any nesting depth is safe;
+// visit must not change the tree's shape.
+template <typename Visit>
+void ForEachLeaf(const NodeList& list, Visit visit) {
+  std::vector<Node*> resume;
+  Node* n = list.head();
+  for (;;) {
+    if (!n->next) {
+      if (resume.empty()) return;
+      n = resume.back();
+      resume.pop_back();
+      continue;
+    }
+    LinkEntry* entry = LinkEntry::of(n);
+    if (!entry->children.isEmpty()) {
+      resume.push_back(n->next);
+      n = entry->children.head();
+      continue;
+    }
+    visit(*entry);
+    n = n->next;
+  }
+}
+
+bool MayHaveCounterpart(const LinkEntry& entry) {
+  return entry.name != nullptr && entry.url.length > 0 && entry.children.isEmpty();
+}
+
+std::string FoldedName(const char* name) {
+  std::string key(name);
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+  }
+  return key;
+}
+
+// The candidates FindCounterpart would meet, grouped by folded name in depth-first order, so
+// that one pass costs one walk of the tree instead of one walk per leaf. During a pass no
+// leaf of the other kind changes its source and no leaf gains children, so the candidates
+// only ever shrink, by the removals the pass makes itself.
+class CounterpartIndex {
+ public:
+  CounterpartIndex(const NodeList& root, int32_t otherKind) {
+    ForEachLeaf(root, [&](LinkEntry& entry) {
+      if (entry.source == otherKind && MayHaveCounterpart(entry))
+        byName_[FoldedName(entry.name)].push_back(&entry);
+    });
+  }
+
+  // Finds, takes out of the index and returns the first counterpart of entry, or null.
+  LinkEntry* take(const LinkEntry& entry) {
+    if (byName_.empty() || !MayHaveCounterpart(entry)) return nullptr;
+    auto found = byName_.find(FoldedName(entry.name));
+    if (found == byName_.end()) return nullptr;
+    for (LinkEntry*& candidate : found->second) {
+      if (candidate && candidate->url.compareNoCase(entry.url) == 0) {
+        LinkEntry* result = candidate;
+        candidate = nullptr;
+        return result;
+      }
+    }
+    return nullptr;
+  }
+
+ private:
+  std::unordered_map<std::string, std::vector<LinkEntry*>> byName_;
+};
+
+}  // namespace
+
+void SetResultsPresenter(ResultsPresenter presenter) { Presenter() = std::move(presenter); }
+
+LinkEntry* FindCounterpart(const NodeList& root, const LinkEntry& entry, int32_t kind) {
+  if (!MayHaveCounterpart(entry)) return nullptr;
+  int32_t other = OtherKind(kind);
+  LinkEntry* result = nullptr;
+  std::vector<Node*> resume;
+  Node* n = root.head();
+  while (!result) {
+    if (!n->next) {
+      if (resume.empty()) break;
+      n = resume.back();
+      resume.pop_back();
+      continue;
+    }
+    LinkEntry* candidate = LinkEntry::of(n);
+    if (!candidate->children.isEmpty()) {
+      resume.push_back(n->next);
+      n = candidate->children.head();
+      continue;
+    }
+    if (candidate->source == other && MayHaveCounterpart(*candidate) &&
+        CompareNames(candidate->name, entry.name) == 0 &&
+        candidate->url.compareNoCase(entry.url) == 0)
+      result = candidate;
+    n = n->next;
+  }
+  return result;
+}
+
+void Synchronise(NodeList& list, NodeList& root, int32_t kind) {
+  CounterpartIndex index(root, OtherKind(kind));
+  // The folders being walked. Each holds the entry being visited, so none of them can be a
+  // counterpart; the walk resumes at a folder's next sibling only when it leaves that folder,
+  // and unlinking a counterpart keeps every next pointer valid.
+  std::vector<LinkEntry*> folders;
+  Node* n = list.head();
+  for (;;) {
+    if (!n->next) {
+      if (folders.empty()) return;
+      LinkEntry* folder = folders.back();
+      folders.pop_back();
+      folder->source = SOURCE_BOTH;
+      n = folder->next;
+      continue;
+    }
+    LinkEntry* entry = LinkEntry::of(n);
+    if (!entry->children.isEmpty()) {
+      folders.push_back(entry);
+      n = entry->children.head();
+      continue;
+    }
+    if (entry->source == kind) {
+      if (LinkEntry* twin = index.take(*entry)) {
+        twin->unlink();
+        delete twin;
+      }
+      entry->source = SOURCE_BOTH;
+    }
+    n = n->next;
+  }
+}
+
+void CountProblems(const NodeList& list, int32_t& broken, int32_t& moved, int32_t& invalid) {
+  ForEachLeaf(list, [&](LinkEntry& entry) {
+    switch (entry.checkResult.load(std::memory_order_acquire)) {
+      case CHECK_NOT_FOUND:
+      case CHECK_FORBIDDEN:
+        ++broken;
+        break;
+      case CHECK_MOVED:
+        ++moved;
+        break;
+      case CHECK_INVALID_HOST:
+        ++invalid;
+        break;
+      default:
+        break;
+    }
+  });
+}
+
+void SetActions(int32_t group, int32_t action, NodeList& list) {
+  uint32_t flags = settings ? settings->flags : 0;
+  int32_t brokenDefault = (flags & FLAG_BROKEN_SHIFT)    ? ACTION_SHIFT
+                          : (flags & FLAG_BROKEN_DELETE) ? ACTION_DELETE
+                                                         : ACTION_LEAVE;
+  int32_t movedDefault = (flags & FLAG_MOVED_UPDATE) ? ACTION_UPDATE : ACTION_LEAVE;
+  ForEachLeaf(list, [&](LinkEntry& entry) {
+    int32_t result = entry.checkResult.load(std::memory_order_acquire);
+    if (IsNotFoundGroup(result)) {
+      if (group == GROUP_DEFAULTS)
+        entry.action = brokenDefault;
+      else if (group == GROUP_NOT_FOUND)
+        entry.action = action;
+    } else if (result == CHECK_MOVED) {
+      if (group == GROUP_DEFAULTS)
+        entry.action = movedDefault;
+      else if (group == GROUP_MOVED)
+        entry.action = action;
+    }
+  });
+}
+
+int ReportResults(Window* mainWindow, NodeList& tree, int32_t linkCount) {
+  uint32_t flags = settings ? settings->flags : 0;
+  if (flags & FLAG_SYNCHRONISE) {
+    AppendLog(mainWindow, IDC_LOG, "Synchronising bookmarks and favorites...\r\n\r\n");
+    Synchronise(tree, tree, SOURCE_BOOKMARKS);
+    Synchronise(tree, tree, SOURCE_FAVORITES);
+  }
+
+  int32_t broken = 0, moved = 0, invalid = 0;
+  CountProblems(tree, broken, moved, invalid);
+  int64_t total = static_cast<int64_t>(broken) + moved + invalid;
+  if (total == 0) {
+    AppendLog(mainWindow, IDC_LOG, "All your links appear to be working!\r\n\r\n");
+  } else {
+    // Wide arithmetic: the count times 100 must not wrap for any tree.
+    uint64_t percentage = 0;
+    if (linkCount != 0)
+      percentage = static_cast<uint64_t>(total) * 100 / static_cast<uint32_t>(linkCount);
+    if (percentage == 0) percentage = 1;
+    char percentText[32];
+    std::snprintf(percentText, sizeof percentText, "%ld%%", static_cast<long>(percentage));
+    AppendLogF(mainWindow, IDC_LOG,
+               "Found %ld broken lin%s (Status %s), %ld moved lin%s (Status 301),\r\nand %ld "
+               "invalid hos%s (%ld in total). %s of your links %s\r\n\r\n",
+               static_cast<long>(broken), broken == 1 ? "k" : "ks",
+               (flags & FLAG_FORBIDDEN_AS_NOT_FOUND) ? "403/404" : "404",
+               static_cast<long>(moved), moved == 1 ? "k" : "ks", static_cast<long>(invalid),
+               invalid == 1 ? "t" : "ts", static_cast<long>(total), percentText, "don't work.");
+    SetActions(GROUP_DEFAULTS, 0, tree);
+  }
+
+  bool askBroken = (flags & FLAG_BROKEN_ASK) != 0;
+  bool askMoved = (flags & FLAG_MOVED_ASK) != 0;
+  if ((askBroken && broken + invalid > 0) || (askMoved && moved > 0)) {
+    const ResultsPresenter& presenter = Presenter();
+    if (!presenter) return ShowResultsDialog(mainWindow, tree);
+    return presenter(mainWindow, tree) == 1 ? 1 : 0;
+  }
+  if (askBroken && askMoved && !(flags & FLAG_ONLY_OLDER)) return 0;
+  return 1;
+}
