@@ -1,0 +1,470 @@
+#include "check/probe.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "app/settings.h"
+
+namespace {
+
+constexpr int32_t kTextLimit = 1023;  // every formatted text is at most this long
+constexpr int32_t kReplyLimit = SOCKET_BUFFER_SIZE - 1;
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+  for (; *prefix; ++text, ++prefix) {
+    unsigned char x = static_cast<unsigned char>(*text), y = static_cast<unsigned char>(*prefix);
+    if (x >= 'A' && x <= 'Z') x += 32;
+    if (y >= 'A' && y <= 'Z') y += 32;
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Writes one numbered line to the log. A text cut at the length limit keeps its line end,
+// so that the next line does not run on from it.
+void LogLine(const CheckJob* job, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void LogLine(const CheckJob* job, const char* format, ...) {
+  char text[kTextLimit + 1];
+  int prefix = std::snprintf(text, sizeof text, "%ld: ", static_cast<long>(job->sequence));
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(text + prefix, sizeof text - static_cast<size_t>(prefix), format, args);
+  va_end(args);
+  if (n >= 0 && prefix + n > kTextLimit) std::memcpy(text + kTextLimit - 2, "\r\n", 3);
+  AppendLog(job->window, IDC_LOG, text);
+}
+
+// Leading decimal digits as a 32-bit number (wrapping as the unsigned port value does).
+int32_t LeadingNumber(const char* text) {
+  uint32_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) value = value * 10 + static_cast<uint32_t>(*text - '0');
+  return static_cast<int32_t>(value);
+}
+
+// The status after the first space: optional blanks and sign, then digits; 0 when none.
+// Out-of-range values saturate instead of wrapping into another meaning.
+int32_t StatusNumber(const char* line) {
+  const char* space = std::strchr(line, ' ');
+  if (!space) return 0;
+  const char* p = space + 1;
+  while (*p == ' ' || *p == '\t') ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  int64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > INT32_MAX) value = INT32_MAX;
+  }
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
+struct UriParts {
+  bool hasScheme = false, hasAuthority = false, hasQuery = false, hasFragment = false;
+  std::string scheme, authority, path, query, fragment;
+};
+
+UriParts SplitUri(const std::string& text) {
+  UriParts u;
+  size_t pos = 0;
+  size_t colon = text.find(':');
+  if (colon != std::string::npos && colon > 0 &&
+      ((text[0] >= 'a' && text[0] <= 'z') || (text[0] >= 'A' && text[0] <= 'Z'))) {
+    bool valid = true;
+    for (size_t i = 1; i < colon && valid; ++i) {
+      char c = text[i];
+      valid = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '+' || c == '-' || c == '.';
+    }
+    if (valid) {
+      u.hasScheme = true;
+      u.scheme = text.substr(0, colon);
+      pos = colon + 1;
+    }
+  }
+  if (text.compare(pos, 2, "//") == 0) {
+    size_t end = text.find_first_of("/?#", pos + 2);
+    if (end == std::string::npos) end = text.size();
+    u.hasAuthority = true;
+    u.authority = text.substr(pos + 2, end - pos - 2);
+    pos = end;
+  }
+  size_t end = text.find_first_of("?#", pos);
+  if (end == std::string::npos) end = text.size();
+  u.path = text.substr(pos, end - pos);
+  pos = end;
+  if (pos < text.size() && text[pos] == '?') {
+    end = text.find('#', pos);
+    if (end == std::string::npos) end = text.size();
+    u.hasQuery = true;
+    u.query = text.substr(pos + 1, end - pos - 1);
+    pos = end;
+  }
+  if (pos < text.size() && text[pos] == '#') {
+    u.hasFragment = true;
+    u.fragment = text.substr(pos + 1);
+  }
+  return u;
+}
+
+std::string RemoveDotSegments(std::string in) {
+  std::string out;
+  while (!in.empty()) {
+    if (in.compare(0, 3, "../") == 0) {
+      in.erase(0, 3);
+    } else if (in.compare(0, 2, "./") == 0) {
+      in.erase(0, 2);
+    } else if (in.compare(0, 3, "/./") == 0) {
+      in.erase(0, 2);
+    } else if (in == "/.") {
+      in = "/";
+    } else if (in.compare(0, 4, "/../") == 0 || in == "/..") {
+      in = in.size() == 3 ? std::string("/") : in.substr(3);
+      size_t cut = out.rfind('/');
+      out.erase(cut == std::string::npos ? 0 : cut);
+    } else if (in == "." || in == "..") {
+      in.clear();
+    } else {
+      size_t next = in.find('/', 1);
+      if (next == std::string::npos) next = in.size();
+      out.append(in, 0, next);
+      in.erase(0, next);
+    }
+  }
+  return out;
+}
+
+std::string MergePaths(const UriParts& base, const std::string& path) {
+  if (base.hasAuthority && base.path.empty()) return "/" + path;
+  size_t slash = base.path.rfind('/');
+  if (slash == std::string::npos) return path;
+  return base.path.substr(0, slash + 1) + path;
+}
+
+std::string JoinUri(const UriParts& u) {
+  std::string out;
+  if (u.hasScheme) out += u.scheme + ":";
+  if (u.hasAuthority) out += "//" + u.authority;
+  out += u.path;
+  if (u.hasQuery) out += "?" + u.query;
+  if (u.hasFragment) out += "#" + u.fragment;
+  return out;
+}
+
+}  // namespace
+
+std::string ResolveReference(const std::string& base, const std::string& reference) {
+  UriParts b = SplitUri(base);
+  UriParts r = SplitUri(reference);
+  UriParts t;
+  if (r.hasScheme) {
+    t = r;
+    t.path = RemoveDotSegments(r.path);
+  } else {
+    if (r.hasAuthority) {
+      t.hasAuthority = true;
+      t.authority = r.authority;
+      t.path = RemoveDotSegments(r.path);
+      t.hasQuery = r.hasQuery;
+      t.query = r.query;
+    } else {
+      if (r.path.empty()) {
+        t.path = b.path;
+        t.hasQuery = r.hasQuery || b.hasQuery;
+        t.query = r.hasQuery ? r.query : b.query;
+      } else {
+        t.path = RemoveDotSegments(r.path[0] == '/' ? r.path : MergePaths(b, r.path));
+        t.hasQuery = r.hasQuery;
+        t.query = r.query;
+      }
+      t.hasAuthority = b.hasAuthority;
+      t.authority = b.authority;
+    }
+    t.hasScheme = b.hasScheme;
+    t.scheme = b.scheme;
+  }
+  t.hasFragment = r.hasFragment;
+  t.fragment = r.fragment;
+  return JoinUri(t);
+}
+
+std::string EncodeUnsafeUrlBytes(const std::string& address) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(address.size());
+  for (unsigned char c : address) {
+    if (c < 0x20 || c == 0x7F || c == ' ' || c == '"' || c == '<' || c == '>') {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void ProbeLink(SocketContext& context, CheckJob* job) {
+  if (!job || !job->entry || !context.buffer) return;
+  LinkEntry* entry = job->entry;
+  const bool useProxy = (settings->flags & FLAG_USE_PROXY) != 0;
+
+  // Taking the address apart. The fragment (after the last '#') never goes to a server.
+  TextString address;
+  int32_t hash = entry->url.findLastChar('#');
+  if (!address.assign(entry->url.c_str(), hash == TEXT_NONE ? entry->url.length : hash)) return;
+  if (!StartsWithNoCase(address.c_str(), "http://")) return;
+
+  // The authority ends at the first '/' or '?': a query straight after the host
+  // ("http://host?x") belongs to the target, not to the host name. User information
+  // ("user:password@") is not part of the host either.
+  const char* afterScheme = address.c_str() + 7;
+  size_t authorityLength = std::strcspn(afterScheme, "/?");
+  const char* rest = afterScheme + authorityLength;
+  const char* hostStart = afterScheme;
+  for (const char* p = afterScheme; p < rest; ++p)
+    if (*p == '@') hostStart = p + 1;
+  TextString host;
+  host.assign(hostStart, static_cast<int32_t>(rest - hostStart));
+  int32_t port = 80;
+  int32_t colon = host.findChar(':');
+  if (colon != TEXT_NONE) {
+    port = LeadingNumber(host.c_str() + colon + 1);
+    host.assign(host.c_str(), colon);
+  }
+
+  int32_t status = 0;
+  const char* contactHost = host.c_str();
+  int32_t contactPort = port;
+  TextString target;
+  if (useProxy) {
+    LogLine(job, "Checking host %s...\r\n", host.c_str());
+    SetThreadStatus(job, "Checking host name");
+    if (!context.Resolve(host.c_str()) && context.lastError == NET_HOST_NOT_FOUND) {
+      LogLine(job, "Host not found - %s\r\n", host.c_str());
+      status = CHECK_INVALID_HOST;
+    }
+    contactHost = settings->proxyHost;
+    contactPort = static_cast<int32_t>(settings->proxyPort);
+    target.assign(address.c_str());
+  } else if (*rest == '/') {
+    target.assign(rest);
+  } else {
+    target.assign("/");
+    target.append(rest);
+  }
+
+  bool connected = false;
+  if (status == 0) {
+    LogLine(job, "Connecting to %s:%ld...\r\n", contactHost, static_cast<long>(contactPort));
+    SetThreadStatus(job, "Contacting host");
+    const int64_t attempts = static_cast<int64_t>(settings->retries) + 1;
+    for (int64_t attempt = 0; attempt < attempts; ++attempt) {
+      if (context.Connect(contactHost, contactPort)) {
+        connected = true;
+        break;
+      }
+      int32_t error = context.lastError;
+      if ((error == NET_TRY_AGAIN || error == NET_ENOBUFS) && attempt != attempts - 1) {
+        LogLine(job, "Unable to contact host, trying again...\r\n");
+        continue;
+      }
+      if (error == NET_HOST_NOT_FOUND) {
+        LogLine(job, "Host not found - %s\r\n", contactHost);
+        // A proxy that can not be found says nothing about the link: only the link's own
+        // host marks it as invalid.
+        if (!useProxy) status = CHECK_INVALID_HOST;
+      } else {
+        LogLine(job, "Unable to contact host (%ld)\r\n", static_cast<long>(error));
+      }
+      if (error == NET_ENETDOWN || error == NET_NO_RECOVERY) return;
+      break;
+    }
+    if (!connected && status != CHECK_INVALID_HOST) {
+      if (useProxy) LogLine(job, "Unable to contact proxy server!\r\n");
+      return;
+    }
+  }
+
+  char location[PROBE_MAX_LOCATION + 1];
+  int32_t locationLength = 0;
+  bool locationRefused = false;
+  bool receiveFailed = false;
+  char* buffer = context.buffer;
+
+  if (connected) {
+    LogLine(job, "Retrieving information for %s...\r\n", target.c_str());
+    SetThreadStatus(job, "Waiting for reply");
+    uint32_t seconds = settings->timeout;
+    if (seconds > INT32_MAX / 1000) seconds = INT32_MAX / 1000;
+    context.SetReceiveTimeout(static_cast<int32_t>(seconds * 1000));
+
+    // The request. It is never cut: a cut target would check another address.
+    TextString hostLine;
+    if (!useProxy) {
+      hostLine.assign(host.c_str());
+      uint16_t shortPort = static_cast<uint16_t>(static_cast<uint32_t>(port) & 0xFFFF);
+      if (shortPort != 80) {
+        char portText[16];
+        std::snprintf(portText, sizeof portText, ":%u", static_cast<unsigned>(shortPort));
+        hostLine.append(portText);
+      }
+    }
+    static const char kMethod[] = "HEAD ";
+    static const char kVersion[] = " HTTP/1.0\r\nUser-Agent: Quillfen/1.1\r\n";
+    size_t size = sizeof kMethod - 1 + static_cast<size_t>(target.length) + sizeof kVersion - 1 +
+                  (useProxy ? 0 : 8 + static_cast<size_t>(hostLine.length)) + 2;
+    char* request = size < static_cast<size_t>(SOCKET_BUFFER_SIZE)
+                        ? buffer
+                        : static_cast<char*>(std::malloc(size + 1));
+    int32_t sent = -1;
+    if (request) {
+      size_t n = 0;
+      auto put = [&](const char* text, size_t length) {
+        std::memcpy(request + n, text, length);
+        n += length;
+      };
+      put(kMethod, sizeof kMethod - 1);
+      put(target.c_str(), static_cast<size_t>(target.length));
+      put(kVersion, sizeof kVersion - 1);
+      if (!useProxy) {
+        put("Host: ", 6);
+        put(hostLine.c_str(), static_cast<size_t>(hostLine.length));
+        put("\r\n", 2);
+      }
+      put("\r\n", 2);
+      sent = context.Send(request, static_cast<int32_t>(n), 0);
+      if (request != buffer) std::free(request);
+    } else {
+      context.lastError = NET_ENOBUFS;
+    }
+    if (sent == -1) {
+      LogLine(job, "Error sending data (%ld)\r\n", static_cast<long>(context.lastError));
+      context.CloseSocket();
+      return;
+    }
+
+    // The reply, up to the status line and, for 301, the Location header.
+    int32_t filled = 0;
+    int32_t lines = 0;
+    int32_t headerBytes = 0;
+    bool inLocation = false;  // a Location value longer than the buffer is being collected
+    bool done = false;
+    while (!done) {
+      int32_t n = context.Receive(buffer + filled, kReplyLimit - filled, 0);
+      if (n <= 0) {
+        receiveFailed = n < 0;
+        break;
+      }
+      filled += n;
+      buffer[filled] = 0;
+      for (;;) {
+        char* lineFeed = static_cast<char*>(std::memchr(buffer, '\n', static_cast<size_t>(filled)));
+        if (!lineFeed) break;
+        int32_t i = static_cast<int32_t>(lineFeed - buffer);
+        *lineFeed = 0;
+        int32_t lineLength = i;
+        if (i > 0 && buffer[i - 1] == '\r') buffer[--lineLength] = 0;
+        ++lines;
+        headerBytes += i + 1;
+        if (inLocation) {
+          int32_t piece = static_cast<int32_t>(std::strlen(buffer));
+          if (locationLength + piece > PROBE_MAX_LOCATION) {
+            locationRefused = true;
+          } else {
+            std::memcpy(location + locationLength, buffer, static_cast<size_t>(piece));
+            locationLength += piece;
+          }
+          done = true;
+          break;
+        }
+        if (lineLength == 0) {  // the empty line that ends the headers
+          done = true;
+          break;
+        }
+        if (status == 0 && StartsWithNoCase(buffer, "HTTP")) {
+          LogLine(job, "%s\r\n", buffer);
+          status = StatusNumber(buffer);
+          if (status != CHECK_MOVED) {
+            done = true;
+            break;
+          }
+        } else if (StartsWithNoCase(buffer, "Location: ")) {
+          int32_t piece = static_cast<int32_t>(std::strlen(buffer + 10));
+          if (piece > PROBE_MAX_LOCATION) {
+            locationRefused = true;
+          } else {
+            std::memcpy(location, buffer + 10, static_cast<size_t>(piece));
+            locationLength = piece;
+          }
+          done = true;
+          break;
+        }
+        std::memmove(buffer, lineFeed + 1, static_cast<size_t>(filled - i - 1) + 1);
+        filled -= i + 1;
+        if (lines >= PROBE_MAX_HEADER_LINES || headerBytes >= PROBE_MAX_HEADER_BYTES) {
+          done = true;
+          break;
+        }
+      }
+      if (done || filled < kReplyLimit) continue;
+      // A full buffer without a line end: only a long Location value goes on.
+      if (inLocation || (status == CHECK_MOVED && StartsWithNoCase(buffer, "Location: "))) {
+        const char* value = inLocation ? buffer : buffer + 10;
+        int32_t piece = static_cast<int32_t>(std::strlen(value));
+        headerBytes += filled;
+        if (locationLength + piece > PROBE_MAX_LOCATION || headerBytes >= PROBE_MAX_HEADER_BYTES) {
+          locationRefused = true;
+          break;
+        }
+        std::memcpy(location + locationLength, value, static_cast<size_t>(piece));
+        locationLength += piece;
+        inLocation = true;
+        filled = 0;
+        continue;
+      }
+      break;
+    }
+    if (inLocation && !done) locationRefused = true;  // the value never ended
+  }
+  location[locationLength] = 0;
+
+  // Recording.
+  if (status <= 0) {
+    if (receiveFailed && context.lastError == NET_ETIMEDOUT)
+      LogLine(job, "Valid HTTP response not received (timed out)\r\n");
+    else if (receiveFailed)
+      LogLine(job, "Valid HTTP response not received (%ld)\r\n", static_cast<long>(context.lastError));
+    else
+      LogLine(job, "Valid HTTP response not received!\r\n");
+  } else {
+    if (status == CHECK_FORBIDDEN && !(settings->flags & FLAG_FORBIDDEN_AS_NOT_FOUND))
+      status = CHECK_NONE;
+    if (status == CHECK_MOVED) {
+      // Only a safe, absolute address may replace the link in the user's files.
+      std::string value(location, static_cast<size_t>(locationLength));
+      size_t first = value.find_first_not_of(" \t\r");
+      size_t last = value.find_last_not_of(" \t\r");
+      value = first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
+      if (locationRefused || value.empty())
+        entry->newUrl.assign("");
+      else
+        entry->newUrl.assign(EncodeUnsafeUrlBytes(ResolveReference(address.c_str(), value)).c_str());
+    }
+    entry->lastVisit = static_cast<TimeValue>(std::time(nullptr));
+    entry->checkResult.store(status, std::memory_order_release);
+    const char* prefix = status == CHECK_MOVED       ? "Moved: "
+                         : status == CHECK_FORBIDDEN ? "Forbidden: "
+                         : status == CHECK_NOT_FOUND ? "Not found: "
+                         : status == CHECK_INVALID_HOST ? "Invalid host: "
+                                                        : nullptr;
+    if (prefix) {
+      // One append per line, never cut, so problem lines of different workers never mix.
+      std::string line = std::string(prefix) + entry->url.c_str() + "\r\n";
+      AppendLog(job->window, IDC_PROBLEMS, line.c_str());
+    }
+  }
+  context.CloseSocket();
+}

@@ -1,0 +1,29 @@
+// The HTTP probe of one link: one HEAD request, directly or through the proxy, and the
+// reading of the reply's status line and, for a moved page, its Location header.
+// ProbeLink runs on a worker thread, any number at once, each with its own SocketContext
+// and its own entry. ResolveReference and EncodeUnsafeUrlBytes keep no state (any thread).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "check/progress.h"
+#include "check/socket_context.h"
+
+// Headers are read up to these limits (then reading stops as for a full buffer), so a
+// server can not hold a worker with endless header lines.
+constexpr int32_t PROBE_MAX_HEADER_BYTES = 64 * 1024;
+constexpr int32_t PROBE_MAX_HEADER_LINES = 200;
+// A Location value longer than this is refused: the new address stays empty.
+constexpr int32_t PROBE_MAX_LOCATION = 8 * 1024;
+
+// Checks the job's link and records the outcome in its entry, the log and the problems log.
+void ProbeLink(SocketContext& context, CheckJob* job);
+
+// Resolves a reference (absolute or relative) against an absolute base address by the
+// rules of RFC 3986; the base's fragment is ignored.
+std::string ResolveReference(const std::string& base, const std::string& reference);
+
+// Percent-encodes control characters, space, '"', '<' and '>', so that the address can be
+// written into a bookmark file without breaking its lines or attributes.
+std::string EncodeUnsafeUrlBytes(const std::string& address);
