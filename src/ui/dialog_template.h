@@ -18,12 +18,12 @@ enum class ControlKind {
 };
 
 // Style bits; a backend honours the ones that make sense for the control's kind.
-constexpr uint32_t STYLE_GROUP = 0x0001;         // starts a group (radio buttons, tab order)
+constexpr uint32_t STYLE_GROUP = 0x0001;  // starts a group (radio buttons, tab order)
 constexpr uint32_t STYLE_TABSTOP = 0x0002;
 constexpr uint32_t STYLE_BORDER = 0x0004;
 constexpr uint32_t STYLE_DISABLED = 0x0008;
-constexpr uint32_t STYLE_MULTILINE = 0x0010;     // edit
-constexpr uint32_t STYLE_READONLY = 0x0020;      // edit
+constexpr uint32_t STYLE_MULTILINE = 0x0010;  // edit
+constexpr uint32_t STYLE_READONLY = 0x0020;   // edit
 constexpr uint32_t STYLE_VSCROLL = 0x0040;
 constexpr uint32_t STYLE_HSCROLL = 0x0080;
 constexpr uint32_t STYLE_AUTOVSCROLL = 0x0100;
@@ -57,6 +57,19 @@ struct DialogTemplate {
   int controlCount;
 };
 
-// The template with that number, or null. Templates are registered by the module that
-// owns the dialog (see RegisterDialogTemplate) or listed in dialog_templates.cpp.
+// The template with that number, or null. Any thread.
 const DialogTemplate* FindDialogTemplate(int id);
+
+// Makes a template known to FindDialogTemplate; any thread, any number of times (a template
+// registered again, or another one with the same number, replaces the earlier one).
+// How a module adds its dialog: it defines its table in a file of its own and registers it
+// before the dialog can be shown, from a function of its own that the code showing the
+// dialog calls (for example at the top of the function that runs the dialog, or in the
+// dialog procedure's constructor). Registering from a static object's constructor is not
+// reliable: the linker drops an unreferenced object file of a static library, and with it
+// the registration. The main window's template (102) is always known.
+void RegisterDialogTemplate(const DialogTemplate* tmpl);
+
+// The main window.
+extern const DialogTemplate MAIN_WINDOW_TEMPLATE;
+constexpr int IDD_MAIN_WINDOW = 102;
