@@ -3,6 +3,8 @@
 // test reads afterwards (logs, progress steps, thread counter, thread-status rows).
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -94,8 +96,11 @@ class RecordingControls : public Controls {
 class RecordingWindow : public Window {
  public:
   void post(std::function<void(Controls&)> work) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    work(controls_);
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      work(controls_);
+    }
+    changed_.notify_all();
   }
   void postMessage(int, intptr_t, intptr_t) override {}
   Controls& controls() override { return controls_; }
@@ -116,6 +121,13 @@ class RecordingWindow : public Window {
     std::lock_guard<std::mutex> hold(lock_);
     return f(controls_);
   }
+  // Waits until the model satisfies the predicate; false after timeoutMs (a failing test).
+  template <typename F>
+  bool waitUntil(F predicate, int timeoutMs = 20000) {
+    std::unique_lock<std::mutex> hold(lock_);
+    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                             [&] { return predicate(controls_); });
+  }
   std::string log() {
     return inspect([](RecordingControls& c) { return c.texts[IDC_LOG]; });
   }
@@ -134,5 +146,6 @@ class RecordingWindow : public Window {
 
  private:
   std::mutex lock_;
+  std::condition_variable changed_;
   RecordingControls controls_;
 };

@@ -1,0 +1,366 @@
+#include "check/scheduler.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/settings.h"
+#include "check/clean_run_state.h"
+#include "check/probe.h"
+#include "check/socket_context.h"
+
+SchedulerTuning schedulerTuning;
+
+namespace {
+
+constexpr uint32_t kNoPosition = UINT32_MAX;
+
+// Finds, for a link's address, the entry the whole-tree search would find: the first
+// checked entry in depth-first order with the same address. Positions are the order of
+// the tree's leaves. Settled candidates have a result that can no longer change during the
+// walk (taken over, preset, or a joined worker's non-zero result); pending ones belong to
+// workers not joined yet, whose result may appear at any moment and is read as it stands.
+class DuplicateIndex {
+ public:
+  LinkEntry* find(const TextString& url) {
+    auto found = byUrl_.find(&url);
+    if (found == byUrl_.end()) return nullptr;
+    Candidates& c = found->second;
+    LinkEntry* best = c.settled;
+    uint32_t bestPosition = c.settledPosition;
+    for (auto& [position, entry] : c.pending)
+      if (position < bestPosition && entry->checkResult.load(std::memory_order_acquire) != CHECK_NONE) {
+        best = entry;
+        bestPosition = position;
+      }
+    return best;
+  }
+  void addSettled(LinkEntry* entry, uint32_t position) {
+    Candidates& c = byUrl_[&entry->url];
+    if (position < c.settledPosition) {
+      c.settled = entry;
+      c.settledPosition = position;
+    }
+  }
+  void addPending(LinkEntry* entry, uint32_t position) {
+    byUrl_[&entry->url].pending.emplace_back(position, entry);
+  }
+  // The entry's worker has been joined: its result is final.
+  void settle(LinkEntry* entry, uint32_t position) {
+    auto found = byUrl_.find(&entry->url);
+    if (found == byUrl_.end()) return;
+    auto& pending = found->second.pending;
+    for (size_t i = 0; i < pending.size(); ++i)
+      if (pending[i].second == entry) {
+        pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    if (entry->checkResult.load(std::memory_order_acquire) != CHECK_NONE) addSettled(entry, position);
+  }
+
+ private:
+  struct Candidates {
+    LinkEntry* settled = nullptr;
+    uint32_t settledPosition = kNoPosition;
+    std::vector<std::pair<uint32_t, LinkEntry*>> pending;
+  };
+  // Ordered by the same case-insensitive comparison as the whole-tree search, so that
+  // "the same address" means the same thing for both.
+  struct AddressLess {
+    bool operator()(const TextString* a, const TextString* b) const {
+      return a->compareNoCase(*b) < 0;
+    }
+  };
+  std::map<const TextString*, Candidates, AddressLess> byUrl_;
+};
+
+uint32_t LeafCount(LinkEntry* top) {
+  if (top->children.isEmpty()) return 1;
+  uint32_t count = 0;
+  std::vector<Node*> stack;
+  Node* n = top->children.head();
+  for (;;) {
+    if (!n->next) {
+      if (stack.empty()) return count;
+      n = stack.back();
+      stack.pop_back();
+      continue;
+    }
+    LinkEntry* entry = LinkEntry::of(n);
+    if (!entry->children.isEmpty()) {
+      stack.push_back(n->next);
+      n = entry->children.head();
+      continue;
+    }
+    ++count;
+    n = n->next;
+  }
+}
+
+void StepProgress(Window* window) {
+  if (window) window->post([](Controls& controls) { controls.stepProgress(IDC_PROGRESS); });
+}
+
+void ShowThreadCount(Window* window, int32_t running) {
+  if (!window) return;
+  char text[16];
+  std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(running));
+  std::string copy(text);
+  window->post([copy](Controls& controls) { controls.setText(IDC_THREAD_COUNT, copy.c_str()); });
+}
+
+}  // namespace
+
+struct SchedulerState {
+  int32_t threadCount = 1;
+  std::thread* handles = nullptr;  // joinable: the slot's worker has not been joined yet
+  LinkEntry** slotEntries = nullptr;
+  uint32_t* slotPositions = nullptr;
+  bool* slotIndexed = nullptr;
+  int32_t running = 0;
+  int32_t sequence = 1;
+  int32_t waitMessages = 0;
+
+  // Workers report their end here; the run thread waits for the first of many to end.
+  std::mutex endedLock;
+  std::condition_variable endedSignal;
+  int32_t ended[MAX_CHECK_THREADS];
+  int32_t endedCount = 0;
+
+  DuplicateIndex index;
+  bool indexWalk = false;  // walked entries lie in the searched tree
+  uint32_t position = 0;   // leaf position of the walk in the searched tree
+
+  // Waits until a worker has ended, at most timeoutMs (-1: no limit). False on time-out.
+  bool waitForEnded(int32_t timeoutMs, int32_t* slot) {
+    std::unique_lock<std::mutex> hold(endedLock);
+    if (timeoutMs < 0) {
+      endedSignal.wait(hold, [this] { return endedCount > 0; });
+    } else {
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+      if (!endedSignal.wait_until(hold, deadline, [this] { return endedCount > 0; })) return false;
+    }
+    *slot = ended[0];
+    for (int32_t i = 1; i < endedCount; ++i) ended[i - 1] = ended[i];
+    --endedCount;
+    return true;
+  }
+
+  void markEnded(int32_t slot) {
+    {
+      std::lock_guard<std::mutex> hold(endedLock);
+      ended[endedCount++] = slot;
+    }
+    endedSignal.notify_one();
+  }
+
+  void reap(Window* window, int32_t slot) {
+    handles[slot].join();
+    --running;
+    if (slotIndexed[slot]) index.settle(slotEntries[slot], slotPositions[slot]);
+    slotIndexed[slot] = false;
+    slotEntries[slot] = nullptr;
+    ShowThreadCount(window, running);
+  }
+
+  ~SchedulerState() {
+    delete[] handles;
+    delete[] slotEntries;
+    delete[] slotPositions;
+    delete[] slotIndexed;
+  }
+};
+
+bool IsOlderThanLimit(TimeValue date) {
+  TimeValue now = static_cast<TimeValue>(std::time(nullptr));
+  return date < now - static_cast<TimeValue>(settings->olderThanDays) * 86400;
+}
+
+int CheckWorker(CheckJob* job) {
+  SocketContext* context = new (std::nothrow) SocketContext;
+  if (job->window) {
+    std::string name = job->entry->name ? job->entry->name : "";
+    std::string url = job->entry->url.c_str();
+    ItemData slot = job->slot;
+    std::lock_guard<std::mutex> hold(statusListLock);
+    job->window->post([slot, name = std::move(name), url = std::move(url)](Controls& controls) {
+      int row = controls.findListRow(IDC_THREAD_LIST, slot);
+      if (row < 0) return;
+      controls.setListCell(IDC_THREAD_LIST, row, 2, name.c_str());
+      controls.setListCell(IDC_THREAD_LIST, row, 3, url.c_str());
+    });
+  }
+  if (context) ProbeLink(*context, job);
+  StepProgress(job->window);
+  delete job;
+  delete context;
+  return 0;
+}
+
+bool DispatchLinks(Window* window, NodeList& list, NodeList& tree, SchedulerState& s) {
+  // An explicit stack instead of recursion: a hostile file may nest folders very deeply.
+  std::vector<Node*> stack;
+  Node* n = list.head();
+  for (;;) {
+    if (!n->next) {
+      if (stack.empty()) return true;
+      n = stack.back();
+      stack.pop_back();
+      continue;
+    }
+    if (abortRequested.load()) return false;
+    LinkEntry* entry = LinkEntry::of(n);
+    n = n->next;
+    if (!entry->name) {
+      s.position += LeafCount(entry);
+      continue;
+    }
+    if (!entry->children.isEmpty()) {
+      if (CompareNames(entry->name, "Broken Links") == 0) {
+        s.position += LeafCount(entry);
+        continue;
+      }
+      stack.push_back(n);
+      n = entry->children.head();
+      continue;
+    }
+    uint32_t position = s.position++;
+    if (entry->url.isEmpty()) continue;
+
+    LinkEntry* twin = schedulerTuning.searchWholeTree ? FindCheckedByUrl(entry->url, tree)
+                                                      : s.index.find(entry->url);
+    if (twin) {
+      if (twin != entry) {
+        int32_t result = twin->checkResult.load(std::memory_order_acquire);
+        if (result == CHECK_MOVED) entry->newUrl.assign(twin->newUrl);
+        entry->checkResult.store(result, std::memory_order_release);
+      }
+      if (s.indexWalk) s.index.addSettled(entry, position);
+      StepProgress(window);
+      continue;
+    }
+
+    uint32_t flags = settings->flags;
+    bool wanted = (entry->source == SOURCE_BOOKMARKS && (flags & FLAG_CLEAN_BOOKMARKS)) ||
+                  (entry->source == SOURCE_FAVORITES && (flags & FLAG_CLEAN_FAVORITES));
+    if (!wanted) continue;
+    if ((flags & FLAG_ONLY_OLDER) && !IsOlderThanLimit(entry->lastVisit)) {
+      StepProgress(window);
+      continue;
+    }
+
+    while (s.running >= s.threadCount) {
+      int32_t slot = 0;
+      s.waitForEnded(-1, &slot);
+      s.reap(window, slot);
+    }
+    if (abortRequested.load()) return false;
+
+    int32_t slot = 0;
+    while (s.handles[slot].joinable()) ++slot;
+    CheckJob* job = new (std::nothrow) CheckJob{window, entry, s.sequence, slot};
+    if (!job) continue;
+    ++s.sequence;
+    s.slotEntries[slot] = entry;
+    s.slotPositions[slot] = position;
+    s.slotIndexed[slot] = s.indexWalk;
+    if (s.indexWalk) s.index.addPending(entry, position);
+    try {
+      s.handles[slot] = std::thread([job, slot, state = &s] {
+        CheckWorker(job);
+        state->markEnded(slot);
+      });
+    } catch (...) {
+      // The link alone is passed over; its number stays used.
+      delete job;
+      if (s.indexWalk) s.index.settle(entry, position);
+      s.slotIndexed[slot] = false;
+      s.slotEntries[slot] = nullptr;
+      continue;
+    }
+    ++s.running;
+    ShowThreadCount(window, s.running);
+  }
+}
+
+bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree) {
+  SchedulerState s;
+  uint32_t count = settings->threadCount;
+  if (count < 1) count = 1;
+  if (count > MAX_CHECK_THREADS) count = MAX_CHECK_THREADS;
+  s.threadCount = static_cast<int32_t>(count);
+  s.handles = new (std::nothrow) std::thread[count];
+  s.slotEntries = new (std::nothrow) LinkEntry*[count]();
+  s.slotPositions = new (std::nothrow) uint32_t[count]();
+  s.slotIndexed = new (std::nothrow) bool[count]();
+  if (!s.handles || !s.slotEntries || !s.slotPositions || !s.slotIndexed) return false;
+
+  if (!schedulerTuning.searchWholeTree) {
+    // Results already in the tree count as checked twins, in the tree's order; the walk's
+    // own entries join the index only when the list lies inside the searched tree.
+    bool listFound = &list == &tree;
+    uint32_t position = 0;
+    std::vector<Node*> stack;
+    Node* n = tree.head();
+    for (;;) {
+      if (!n->next) {
+        if (stack.empty()) break;
+        n = stack.back();
+        stack.pop_back();
+        continue;
+      }
+      LinkEntry* entry = LinkEntry::of(n);
+      if (!entry->children.isEmpty()) {
+        if (&entry->children == &list && !listFound) {
+          listFound = true;
+          s.position = position;
+        }
+        stack.push_back(n->next);
+        n = entry->children.head();
+        continue;
+      }
+      if (!entry->url.isEmpty() && entry->checkResult.load(std::memory_order_acquire) != CHECK_NONE)
+        s.index.addSettled(entry, position);
+      ++position;
+      n = n->next;
+    }
+    s.indexWalk = listFound;
+  }
+
+  bool result = DispatchLinks(window, list, tree, s);
+
+  for (int32_t slot = 0; slot < s.threadCount; ++slot)
+    if (!s.handles[slot].joinable()) RemoveThreadRow(window, slot);
+
+  while (s.running > 0) {
+    int32_t slot = 0;
+    if (!s.waitForEnded(schedulerTuning.drainPeriodMs, &slot)) {
+      ++s.waitMessages;
+      static const char* const kRemarks[] = {
+          " (sorry about this...)",
+          " (taking a while, I know...)",
+          " (mmmm... more bandwidth... more bandwidth...)",
+          " (belgium!)",
+          " (do you know where YOUR towel is?)",
+          " (maybe you should quit and try again :-)",
+      };
+      const char* remark = "";
+      if (s.waitMessages % 4 == 0 && s.waitMessages <= 24) remark = kRemarks[s.waitMessages / 4 - 1];
+      AppendLogF(window, IDC_LOG, "%saiting for %ld thread%s%s\r\n",
+                 s.waitMessages == 1 ? "W" : "Still w", static_cast<long>(s.running),
+                 s.running > 1 ? "s..." : "...", remark);
+      continue;
+    }
+    s.reap(window, slot);
+    RemoveThreadRow(window, slot);
+  }
+  return result;
+}

@@ -1,0 +1,383 @@
+#include "check/scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <ctime>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/settings.h"
+#include "check/clean_run_state.h"
+#include "check/recording_window.h"
+#include "support/http_test_server.h"
+
+namespace {
+
+using Reply = HttpTestServer::Reply;
+
+LinkEntry* AddLink(NodeList& list, const std::string& url, int32_t source = SOURCE_BOOKMARKS,
+                   TimeValue visit = 0) {
+  auto* entry = new LinkEntry("link", url.c_str(), visit);
+  entry->source = source;
+  list.addTail(entry);
+  return entry;
+}
+
+LinkEntry* AddFolder(NodeList& list, const char* name) {
+  auto* folder = new LinkEntry(name, "", 0);
+  list.addTail(folder);
+  return folder;
+}
+
+int CountOf(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+class SchedulerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = settings;
+    settings = &own_;
+    own_.flags = FLAG_CLEAN_BOOKMARKS | FLAG_CLEAN_FAVORITES;
+    own_.retries = 0;
+    own_.threadCount = 1;
+    server_.setDefaultReply(Reply::Status("HTTP/1.0 200 OK"));
+  }
+  void TearDown() override {
+    FreeTree(tree_);
+    schedulerTuning = SchedulerTuning();
+    abortRequested = false;
+    settings = saved_;
+  }
+  bool run() { return CheckAllLinks(&window_, tree_, tree_); }
+  std::string url(const std::string& path) { return server_.url(path); }
+  std::vector<std::string> targets() {
+    std::vector<std::string> out;
+    for (auto& r : server_.requests()) out.push_back(r.target);
+    return out;
+  }
+
+  Settings own_;
+  Settings* saved_ = nullptr;
+  HttpTestServer server_;
+  RecordingWindow window_;
+  NodeList tree_;
+};
+
+TEST_F(SchedulerTest, OneThreadChecksLinksStrictlyInTreeOrder) {
+  AddLink(tree_, url("/1"));
+  LinkEntry* folder = AddFolder(tree_, "Folder");
+  AddLink(folder->children, url("/2"));
+  AddLink(folder->children, url("/3"));
+  AddLink(tree_, url("/4"));
+  window_.addThreadRows(1);
+  EXPECT_TRUE(run());
+  EXPECT_EQ(targets(), (std::vector<std::string>{"/1", "/2", "/3", "/4"}));
+  std::string expected;
+  for (int i = 1; i <= 4; ++i) {
+    std::string n = std::to_string(i);
+    expected += n + ": Connecting to 127.0.0.1:" + std::to_string(server_.port()) + "...\r\n" + n +
+                ": Retrieving information for /" + n + "...\r\n" + n + ": HTTP/1.0 200 OK\r\n";
+  }
+  EXPECT_EQ(window_.log(), expected);
+  EXPECT_EQ(server_.maxConcurrent(), 1);
+  window_.inspect([](RecordingControls& c) {
+    EXPECT_EQ(c.progressSteps, 4);
+    EXPECT_EQ(c.counterHistory, (std::vector<std::string>{"1", "0", "1", "0", "1", "0", "1", "0"}));
+    EXPECT_TRUE(c.rows.empty());
+    EXPECT_EQ(c.removedSlots, std::vector<int>{0});
+    return 0;
+  });
+}
+
+TEST_F(SchedulerTest, NeverMoreWorkersThanThreadCount) {
+  own_.threadCount = 3;
+  server_.setDefaultReply(Reply::Status("HTTP/1.0 404 Not Found").delayed(20));
+  for (int i = 0; i < 12; ++i) AddLink(tree_, url("/" + std::to_string(i)));
+  window_.addThreadRows(3);
+  EXPECT_TRUE(run());
+  EXPECT_EQ(server_.requestCount(), 12u);
+  EXPECT_LE(server_.maxConcurrent(), 3);
+  for (Node* n = tree_.head(); n->next; n = n->next)
+    EXPECT_EQ(LinkEntry::of(n)->checkResult.load(), CHECK_NOT_FOUND);
+  window_.inspect([](RecordingControls& c) {
+    EXPECT_EQ(c.progressSteps, 12);
+    for (auto& text : c.counterHistory) EXPECT_LE(std::stoi(text), 3);
+    EXPECT_EQ(c.counterHistory.back(), "0");
+    EXPECT_TRUE(c.rows.empty());
+    EXPECT_EQ(CountOf(c.texts[IDC_PROBLEMS], "Not found: "), 12);
+    return 0;
+  });
+}
+
+TEST_F(SchedulerTest, DuplicateOfAFinishedLinkTakesOverItsResult) {
+  server_.setReply("/old", Reply::Status("HTTP/1.0 301 Moved", "Location: http://new.test/\r\n"));
+  LinkEntry* first = AddLink(tree_, url("/old"));
+  // With one thread the walk waits for the first worker before it hands out the second
+  // link, so the first result is there when the duplicate is met.
+  AddLink(tree_, url("/between"));
+  LinkEntry* folder = AddFolder(tree_, "F");
+  std::string upper = url("/old");
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  upper.replace(upper.find("/OLD"), 4, "/old");  // the host part differs in case only
+  LinkEntry* second = AddLink(folder->children, upper);
+  EXPECT_TRUE(run());
+  EXPECT_EQ(targets(), (std::vector<std::string>{"/old", "/between"}));
+  EXPECT_EQ(first->checkResult.load(), CHECK_MOVED);
+  EXPECT_EQ(second->checkResult.load(), CHECK_MOVED);
+  EXPECT_STREQ(second->newUrl.c_str(), "http://new.test/");
+  EXPECT_EQ(window_.progressSteps(), 3);
+  EXPECT_EQ(CountOf(window_.problems(), "Moved: "), 1);  // a duplicate writes no line
+}
+
+TEST_F(SchedulerTest, DuplicateWhileTheTwinIsStillCheckedIsCheckedToo) {
+  own_.threadCount = 2;
+  server_.setReply("/slow", Reply::Status("HTTP/1.0 404 Not Found").held("go"));
+  LinkEntry* first = AddLink(tree_, url("/slow"));
+  LinkEntry* second = AddLink(tree_, url("/slow"));
+  bool result = false;
+  std::thread runner([&] { result = run(); });
+  ASSERT_TRUE(server_.waitForRequests(2));
+  server_.openGate("go");
+  runner.join();
+  EXPECT_TRUE(result);
+  EXPECT_EQ(first->checkResult.load(), CHECK_NOT_FOUND);
+  EXPECT_EQ(second->checkResult.load(), CHECK_NOT_FOUND);
+  EXPECT_EQ(CountOf(window_.problems(), "Not found: "), 2);
+}
+
+TEST_F(SchedulerTest, FoldersSeparatorsAndBrokenLinksAreWalkedAsTheyShould) {
+  LinkEntry* broken = AddFolder(tree_, "bROKEN lINKS");
+  AddLink(broken->children, url("/never"));
+  LinkEntry* similar = AddFolder(tree_, "Broken Links 2");
+  AddLink(similar->children, url("/walked"));
+  AddFolder(tree_, "Empty");
+  tree_.addTail(new LinkEntry());  // separator
+  EXPECT_TRUE(run());
+  EXPECT_EQ(targets(), std::vector<std::string>{"/walked"});
+  EXPECT_EQ(window_.progressSteps(), 1);
+}
+
+TEST_F(SchedulerTest, AgeTestPassesOverRecentLinks) {
+  own_.flags |= FLAG_ONLY_OLDER;
+  own_.olderThanDays = 30;
+  TimeValue now = static_cast<TimeValue>(std::time(nullptr));
+  AddLink(tree_, url("/old"), SOURCE_BOOKMARKS, now - 31 * 86400);
+  AddLink(tree_, url("/recent"), SOURCE_BOOKMARKS, now - 29 * 86400);
+  AddLink(tree_, url("/undated"), SOURCE_BOOKMARKS, 0);
+  EXPECT_TRUE(run());
+  EXPECT_EQ(targets(), (std::vector<std::string>{"/old", "/undated"}));
+  EXPECT_EQ(window_.progressSteps(), 3);
+}
+
+TEST_F(SchedulerTest, LinksOfAStoreNotCleanedAreOnlyResolvedFromCheckedTwins) {
+  own_.flags = FLAG_CLEAN_BOOKMARKS | FLAG_SYNCHRONISE;
+  AddLink(tree_, url("/shared"), SOURCE_BOOKMARKS);
+  AddLink(tree_, url("/between"), SOURCE_BOOKMARKS);
+  LinkEntry* twin = AddLink(tree_, url("/shared"), SOURCE_FAVORITES);
+  LinkEntry* alone = AddLink(tree_, url("/favorite-only"), SOURCE_FAVORITES);
+  LinkEntry* both = AddLink(tree_, url("/both-stores"), SOURCE_FAVORITES | SOURCE_BOOKMARKS);
+  EXPECT_TRUE(run());
+  EXPECT_EQ(targets(), (std::vector<std::string>{"/shared", "/between"}));
+  EXPECT_EQ(twin->checkResult.load(), 200);
+  EXPECT_EQ(alone->checkResult.load(), CHECK_NONE);
+  EXPECT_EQ(both->checkResult.load(), CHECK_NONE);
+  EXPECT_EQ(window_.progressSteps(), 3);
+}
+
+TEST_F(SchedulerTest, IdleRowsGoAtOnceAndBusyRowsWhenTheirWorkersEnd) {
+  own_.threadCount = 4;
+  server_.setDefaultReply(Reply::Status("HTTP/1.0 200 OK").held("go"));
+  AddLink(tree_, url("/a"));
+  AddLink(tree_, url("/b"));
+  window_.addThreadRows(4);
+  bool result = false;
+  std::thread runner([&] { result = run(); });
+  ASSERT_TRUE(window_.waitUntil([](RecordingControls& c) { return c.removedSlots.size() == 2; }));
+  window_.inspect([](RecordingControls& c) {
+    EXPECT_EQ(c.removedSlots, (std::vector<int>{2, 3}));
+    EXPECT_EQ(c.findListRow(IDC_THREAD_LIST, 0), 0);
+    EXPECT_EQ(c.findListRow(IDC_THREAD_LIST, 1), 1);
+    return 0;
+  });
+  server_.openGate("go");
+  runner.join();
+  EXPECT_TRUE(result);
+  window_.inspect([](RecordingControls& c) {
+    EXPECT_TRUE(c.rows.empty());
+    EXPECT_EQ(c.removedSlots.size(), 4u);
+    return 0;
+  });
+}
+
+TEST_F(SchedulerTest, WorkerShowsItsLinkInItsRow) {
+  server_.setDefaultReply(Reply::Status("HTTP/1.0 200 OK").held("go"));
+  LinkEntry* link = AddLink(tree_, url("/shown"));
+  link->setName("Shown title");
+  window_.addThreadRows(1);
+  std::thread runner([&] { run(); });
+  ASSERT_TRUE(server_.waitForRequests(1));
+  window_.inspect([&](RecordingControls& c) {
+    EXPECT_EQ(c.rows[0].cells[2], "Shown title");
+    EXPECT_EQ(c.rows[0].cells[3], url("/shown"));
+    EXPECT_EQ(c.rows[0].cells[1], "Waiting for reply");
+    return 0;
+  });
+  server_.openGate("go");
+  runner.join();
+}
+
+TEST_F(SchedulerTest, DrainWritesWaitingMessagesWithRemarks) {
+  own_.threadCount = 3;
+  schedulerTuning.drainPeriodMs = 5;
+  server_.setDefaultReply(Reply::Status("HTTP/1.0 200 OK").held("go"));
+  for (int i = 0; i < 3; ++i) AddLink(tree_, url("/" + std::to_string(i)));
+  std::thread runner([&] { run(); });
+  ASSERT_TRUE(window_.waitUntil(
+      [](RecordingControls& c) { return CountOf(c.texts[IDC_LOG], "aiting for") >= 26; }));
+  server_.openGate("go");
+  runner.join();
+  std::string log = window_.log();
+  std::vector<std::string> messages;
+  for (size_t at = log.find("aiting for"); at != std::string::npos; at = log.find("aiting for", at + 1)) {
+    size_t start = log.rfind('\n', at);
+    start = start == std::string::npos ? 0 : start + 1;
+    messages.push_back(log.substr(start, log.find("\r\n", at) - start));
+  }
+  ASSERT_GE(messages.size(), 26u);
+  EXPECT_EQ(messages[0], "Waiting for 3 threads...");
+  EXPECT_EQ(messages[1], "Still waiting for 3 threads...");
+  EXPECT_EQ(messages[2], "Still waiting for 3 threads...");
+  EXPECT_EQ(messages[3], "Still waiting for 3 threads... (sorry about this...)");
+  EXPECT_EQ(messages[7], "Still waiting for 3 threads... (taking a while, I know...)");
+  EXPECT_EQ(messages[11], "Still waiting for 3 threads... (mmmm... more bandwidth... more bandwidth...)");
+  EXPECT_EQ(messages[15], "Still waiting for 3 threads... (belgium!)");
+  EXPECT_EQ(messages[19], "Still waiting for 3 threads... (do you know where YOUR towel is?)");
+  EXPECT_EQ(messages[23], "Still waiting for 3 threads... (maybe you should quit and try again :-)");
+  EXPECT_EQ(messages[24], "Still waiting for 3 threads...");
+  EXPECT_EQ(messages[25], "Still waiting for 3 threads...");
+}
+
+TEST_F(SchedulerTest, DrainWithOneWorkerSaysThread) {
+  schedulerTuning.drainPeriodMs = 5;
+  server_.setDefaultReply(Reply::Status("HTTP/1.0 200 OK").held("go"));
+  AddLink(tree_, url("/only"));
+  std::thread runner([&] { run(); });
+  ASSERT_TRUE(window_.waitUntil(
+      [](RecordingControls& c) { return CountOf(c.texts[IDC_LOG], "aiting for") >= 1; }));
+  server_.openGate("go");
+  runner.join();
+  EXPECT_NE(window_.log().find("\r\nWaiting for 1 thread...\r\n"), std::string::npos);
+}
+
+TEST_F(SchedulerTest, AbortStopsTheWalkButWaitsForRunningWorkers) {
+  server_.setReply("/first", Reply::Status("HTTP/1.0 200 OK").held("go"));
+  LinkEntry* first = AddLink(tree_, url("/first"));
+  LinkEntry* second = AddLink(tree_, url("/second"));
+  AddLink(tree_, url("/third"));
+  bool result = true;
+  std::thread runner([&] { result = run(); });
+  ASSERT_TRUE(server_.waitForRequests(1));
+  abortRequested = true;
+  server_.openGate("go");
+  runner.join();
+  EXPECT_FALSE(result);
+  EXPECT_EQ(first->checkResult.load(), 200);  // the running worker was not interrupted
+  EXPECT_EQ(second->checkResult.load(), CHECK_NONE);
+  EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+TEST_F(SchedulerTest, AbortBeforeTheWalkChecksNothing) {
+  AddLink(tree_, url("/x"));
+  abortRequested = true;
+  EXPECT_FALSE(run());
+  EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+TEST_F(SchedulerTest, DeeplyNestedFoldersDoNotExhaustTheStack) {
+  NodeList* list = &tree_;
+  for (int i = 0; i < 200000; ++i) list = &AddFolder(*list, "deep")->children;
+  AddLink(*list, url("/deep"));
+  EXPECT_TRUE(run());
+  EXPECT_EQ(targets(), std::vector<std::string>{"/deep"});
+}
+
+// Builds the same random tree twice: addresses repeat in varying letter case, some entries
+// carry results from before, folders nest, "Broken Links" folders hide some.
+void BuildRandomTree(NodeList& root, unsigned seed, std::vector<LinkEntry*>& links) {
+  std::mt19937 random(seed);
+  std::vector<NodeList*> folders{&root};
+  TimeValue now = static_cast<TimeValue>(std::time(nullptr));
+  for (int i = 0; i < 3000; ++i) {
+    NodeList& into = *folders[random() % folders.size()];
+    int kind = static_cast<int>(random() % 20);
+    if (kind == 0) {
+      folders.push_back(&AddFolder(into, random() % 5 == 0 ? "Broken Links" : "F")->children);
+      continue;
+    }
+    std::string address = "http://Host" + std::to_string(random() % 300) + ".test/p";
+    if (random() % 2) address[7] = 'h';
+    // Recent links are passed over by the age test, so nothing touches the network.
+    LinkEntry* link = AddLink(into, address, SOURCE_BOOKMARKS, now);
+    if (kind <= 3) {
+      link->checkResult = kind == 1 ? CHECK_MOVED : 200 + kind;
+      link->newUrl.assign(("http://moved" + std::to_string(i) + ".test/").c_str());
+    }
+    links.push_back(link);
+  }
+}
+
+TEST_F(SchedulerTest, AddressIndexFindsTheSameTwinsAsTheTreeSearch) {
+  own_.flags |= FLAG_ONLY_OLDER;
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    NodeList other;
+    std::vector<LinkEntry*> indexed, searched;
+    BuildRandomTree(tree_, seed, indexed);
+    BuildRandomTree(other, seed, searched);
+    schedulerTuning.searchWholeTree = false;
+    EXPECT_TRUE(CheckAllLinks(nullptr, tree_, tree_));
+    schedulerTuning.searchWholeTree = true;
+    EXPECT_TRUE(CheckAllLinks(nullptr, other, other));
+    ASSERT_EQ(indexed.size(), searched.size());
+    int takenOver = 0;
+    for (size_t i = 0; i < indexed.size(); ++i) {
+      EXPECT_EQ(indexed[i]->checkResult.load(), searched[i]->checkResult.load()) << i;
+      EXPECT_STREQ(indexed[i]->newUrl.c_str(), searched[i]->newUrl.c_str()) << i;
+      takenOver += indexed[i]->checkResult.load() != CHECK_NONE;
+    }
+    EXPECT_GT(takenOver, 100);
+    EXPECT_EQ(server_.requestCount(), 0u);
+    FreeTree(tree_);
+    FreeTree(other);
+  }
+}
+
+TEST_F(SchedulerTest, WalkOfASubListSearchesTheWholeTree) {
+  LinkEntry* checked = AddLink(tree_, url("/c"));
+  checked->checkResult = CHECK_NOT_FOUND;
+  LinkEntry* folder = AddFolder(tree_, "F");
+  LinkEntry* inner = AddLink(folder->children, url("/c"));
+  EXPECT_TRUE(CheckAllLinks(&window_, folder->children, tree_));
+  EXPECT_EQ(inner->checkResult.load(), CHECK_NOT_FOUND);
+  EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+TEST(IsOlderThanLimit, ComparesWholeDays) {
+  Settings own;
+  Settings* saved = settings;
+  settings = &own;
+  own.olderThanDays = 30;
+  TimeValue now = static_cast<TimeValue>(std::time(nullptr));
+  EXPECT_TRUE(IsOlderThanLimit(0));
+  EXPECT_TRUE(IsOlderThanLimit(now - 31 * 86400));
+  EXPECT_FALSE(IsOlderThanLimit(now - 29 * 86400));
+  EXPECT_FALSE(IsOlderThanLimit(now + 86400));
+  settings = saved;
+}
+
+}  // namespace
