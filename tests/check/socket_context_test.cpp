@@ -114,11 +114,4 @@ TEST_F(SocketContextTest, ReceiveTimeOutGivesWinsockTimedOut) {
   EXPECT_EQ(context.lastError, NET_ETIMEDOUT);
 }
 
-TEST(NetErrors, SystemErrorsMapToWinsockNumbers) {
-  EXPECT_EQ(NetErrorFromErrno(ECONNREFUSED), NET_ECONNREFUSED);
-  EXPECT_EQ(NetErrorFromErrno(ETIMEDOUT), NET_ETIMEDOUT);
-  EXPECT_EQ(NetErrorFromErrno(ENETDOWN), NET_ENETDOWN);
-  EXPECT_EQ(NetErrorFromErrno(ENOBUFS), NET_ENOBUFS);
-}
-
 }  // namespace
