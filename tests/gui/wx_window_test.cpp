@@ -1,0 +1,349 @@
+// The dialog system's contract on real widgets under the virtual X server.
+#include <gtest/gtest.h>
+#include <wx/listctrl.h>
+#include <wx/textctrl.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gui/wx_test_support.h"
+
+namespace {
+
+constexpr uint32_t kLog = STYLE_MULTILINE | STYLE_AUTOVSCROLL | STYLE_AUTOHSCROLL | STYLE_VSCROLL |
+                          STYLE_BORDER | STYLE_LOG;
+
+const ControlTemplate kControls[] = {
+    {10, ControlKind::Static, "A &label", 4, 4, 80, 8, 0},
+    {ID_STATIC, ControlKind::GroupBox, "Group", 4, 14, 120, 50, 0},
+    {13, ControlKind::CheckBox, "&Check", 8, 24, 60, 10, STYLE_TABSTOP},
+    {14, ControlKind::RadioButton, "One", 8, 36, 40, 10, STYLE_GROUP | STYLE_AUTORADIO},
+    {15, ControlKind::RadioButton, "Two", 50, 36, 40, 10, STYLE_AUTORADIO},
+    {16, ControlKind::RadioButton, "Other", 8, 48, 50, 10, STYLE_GROUP | STYLE_AUTORADIO},
+    {17, ControlKind::RadioButton, "Else", 60, 48, 50, 10, STYLE_AUTORADIO},
+    {20, ControlKind::Edit, "", 130, 4, 100, 12, STYLE_BORDER | STYLE_TABSTOP},
+    {21, ControlKind::Edit, "", 130, 20, 150, 50, kLog},
+    {30, ControlKind::ListView, "", 4, 74, 276, 70,
+     STYLE_SINGLESEL | STYLE_EDITLABELS | STYLE_BORDER | STYLE_TABSTOP},
+    {40, ControlKind::ProgressBar, "", 4, 150, 200, 10, 0},
+    {ID_OK, ControlKind::DefPushButton, "OK", 176, 166, 50, 14, STYLE_TABSTOP},
+    {ID_CANCEL, ControlKind::PushButton, "Cancel", 230, 166, 50, 14, STYLE_TABSTOP},
+};
+const DialogTemplate kTemplate = {
+    9001, "Contract", 284,
+    184,  kControls,  static_cast<int>(sizeof kControls / sizeof kControls[0])};
+
+// Records what reaches the procedure; the list texts come from the row data.
+class RecordingProc : public DialogProc {
+ public:
+  bool onInit(Window&) override { return true; }
+  void onCommand(Window& window, int id, int code) override {
+    commands.push_back({id, code});
+    if (code == 0 && (id == ID_OK || id == ID_CANCEL)) window.endDialog(id);
+  }
+  void onMessage(Window&, int message, intptr_t wParam, intptr_t) override {
+    messages.push_back({message, static_cast<int>(wParam)});
+  }
+  int onListNotify(Window&, const ListNotify& notify) override {
+    notifies.push_back(notify);
+    if (notify.event == ListEvent::EndLabelEdit) edited = notify.text ? notify.text : "<none>";
+    return 1;
+  }
+  std::string listCellText(Window&, int, ItemData data, int column) override {
+    return "r" + std::to_string(data) + "c" + std::to_string(column);
+  }
+  std::vector<std::pair<int, int>> commands;
+  std::vector<std::pair<int, int>> messages;
+  std::vector<ListNotify> notifies;
+  std::string edited;
+};
+
+int RunContract(RecordingProc& proc, std::function<void(Window&)> body) {
+  ScriptedProc scripted(proc, std::move(body));
+  return RunDialogTemplate(nullptr, kTemplate, scripted);
+}
+
+int ByDataDescending(ItemData a, ItemData b, intptr_t) { return static_cast<int>(b - a); }
+int ByParity(ItemData a, ItemData b, intptr_t param) {
+  return static_cast<int>((a % param) - (b % param));
+}
+
+TEST(WxWindow, EditTextSelectionAndLimit) {
+  RecordingProc proc;
+  int result = RunContract(proc, [](Window& window) {
+    Controls& c = window.controls();
+    // Appending the way the logs are written: at the end, keeping what was there.
+    c.replaceSelection(21, "Welcome\r\n");
+    c.setSelection(21, c.getTextLength(21), c.getTextLength(21));
+    c.replaceSelection(21, "caf\xc3\xa9 line\r\n");
+    EXPECT_EQ(c.getText(21), "Welcome\r\ncaf\xc3\xa9 line\r\n");
+    EXPECT_EQ(c.getTextLength(21), 21);
+    // Byte offsets around a two-byte character.
+    c.setSelection(21, 9, 14);
+    int start = -1, end = -1;
+    c.getSelection(21, &start, &end);
+    EXPECT_EQ(start, 9);
+    EXPECT_EQ(end, 14);
+    c.replaceSelection(21, "tea");
+    EXPECT_EQ(c.getText(21), "Welcome\r\ntea line\r\n");
+    // Trimming the head, as a full log does.
+    c.setSelection(21, 0, 9);
+    c.clearSelection(21);
+    EXPECT_EQ(c.getText(21), "tea line\r\n");
+    // Bytes that are not UTF-8 are shown as Windows-1252 and read back as UTF-8.
+    c.setText(20, "Gr\xfc\xdf \x80");
+    EXPECT_EQ(c.getText(20), "Gr\xc3\xbc\xc3\x9f \xe2\x82\xac");
+    // The limit cuts what would not fit.
+    c.setText(20, "");
+    c.setTextLimit(20, 5);
+    c.replaceSelection(20, "abcdefgh");
+    EXPECT_EQ(c.getText(20), "abcde");
+    c.setTextLimit(21, 12);
+    c.setSelection(21, -1 + 100, 100);
+    c.replaceSelection(21, "0123456789");
+    EXPECT_EQ(c.getText(21), "tea line\r\n01");
+    window.endDialog(5);
+  });
+  EXPECT_EQ(result, 5);
+}
+
+TEST(WxWindow, ButtonsChecksRadiosAndCaption) {
+  RecordingProc proc;
+  RunContract(proc, [&proc](Window& window) {
+    Controls& c = window.controls();
+    EXPECT_EQ(c.getText(0), "Contract");
+    c.setText(0, "Renamed");
+    EXPECT_EQ(c.getText(0), "Renamed");
+    EXPECT_EQ(c.getText(10), "A &label");
+    c.setText(ID_OK, "&Abort");
+    EXPECT_EQ(c.getText(ID_OK), "&Abort");
+    EXPECT_TRUE(c.isEnabled(ID_CANCEL));
+    c.setEnabled(ID_CANCEL, false);
+    EXPECT_FALSE(c.isEnabled(ID_CANCEL));
+    EXPECT_FALSE(c.isChecked(13));
+    c.setChecked(13, true);
+    EXPECT_TRUE(c.isChecked(13));
+    c.setChecked(15, true);
+    c.setChecked(17, true);
+    EXPECT_FALSE(c.isChecked(14));
+    EXPECT_TRUE(c.isChecked(15));
+    EXPECT_TRUE(c.isChecked(17));
+    c.setChecked(14, true);
+    EXPECT_FALSE(c.isChecked(15));
+    EXPECT_TRUE(c.isChecked(17));  // the other group is untouched
+    // A real click on a radio button checks it and reaches the procedure.
+    ClickAt(ScreenCentre(WxControlOf(window, 16)));
+    EXPECT_TRUE(WaitFor([&] { return c.isChecked(16); }));
+    EXPECT_FALSE(c.isChecked(17));
+    bool clicked = false;
+    for (auto [id, code] : proc.commands) clicked |= id == 16 && code == 0;
+    EXPECT_TRUE(clicked);
+    // Unknown ids do nothing.
+    EXPECT_EQ(c.getText(4242), "");
+    EXPECT_FALSE(c.isChecked(4242));
+    c.setText(4242, "x");
+    // Escape is the cancel command; the procedure decides.
+    wxUIActionSimulator sim;
+    WxControlOf(window, 20)->SetFocus();
+    Settle();
+    sim.Char(WXK_ESCAPE);
+  });
+  ASSERT_FALSE(proc.commands.empty());
+  EXPECT_EQ(proc.commands.back(), std::make_pair(ID_CANCEL, 0));
+}
+
+TEST(WxWindow, ProgressBar) {
+  RecordingProc proc;
+  RunContract(proc, [](Window& window) {
+    Controls& c = window.controls();
+    c.setProgressRange(40, 0, 30);
+    c.setProgressStep(40, 10);
+    c.stepProgress(40);
+    c.stepProgress(40);
+    EXPECT_EQ(c.getProgressPos(40), 20);
+    c.stepProgress(40);
+    EXPECT_EQ(c.getProgressPos(40), 30);
+    c.stepProgress(40);  // past the end: back to the start
+    EXPECT_EQ(c.getProgressPos(40), 0);
+    c.setProgressPos(40, 99);
+    EXPECT_EQ(c.getProgressPos(40), 30);
+    window.endDialog(0);
+  });
+}
+
+TEST(WxWindow, ListRowsCellsSortAndHitTest) {
+  RecordingProc proc;
+  RunContract(proc, [&proc](Window& window) {
+    Controls& c = window.controls();
+    c.insertListColumn(30, 0, "Name", 80);
+    c.insertListColumn(30, 1, "Type", 60);
+    c.insertListColumn(30, 2, "Problem", 90);
+    EXPECT_EQ(c.getListColumnWidth(30, 1), 60);
+    for (int i = 0; i < 6; ++i) c.insertListRow(30, i, 10 + i, nullptr);
+    EXPECT_EQ(c.insertListRow(30, 99, 99, "stored"), 6);
+    EXPECT_EQ(c.getListRowCount(30), 7);
+    EXPECT_EQ(c.getListCell(30, 2, 1), "r12c1");
+    EXPECT_EQ(c.getListCell(30, 6, 0), "stored");
+    c.setListCell(30, 2, 1, "set");
+    EXPECT_EQ(c.getListCell(30, 2, 1), "set");
+    c.setListCell(30, 2, 1, nullptr);
+    EXPECT_EQ(c.getListCell(30, 2, 1), "r12c1");
+    EXPECT_EQ(c.findListRow(30, 13), 3);
+    EXPECT_EQ(c.findListRow(30, 77), -1);
+    c.deleteListRow(30, 6);
+    EXPECT_EQ(c.getListRowCount(30), 6);
+    // Stable: rows of equal parity keep their order.
+    c.sortList(30, ByParity, 2);
+    std::vector<ItemData> order;
+    for (int r = 0; r < 6; ++r) order.push_back(c.getListRowData(30, r));
+    EXPECT_EQ(order, (std::vector<ItemData>{10, 12, 14, 11, 13, 15}));
+    c.sortList(30, ByDataDescending, 0);
+    EXPECT_EQ(c.getListRowData(30, 0), 15);
+    // Fit to contents: wider than the text itself.
+    c.setListColumnWidth(30, 2, -1);
+    EXPECT_GE(c.getListColumnWidth(30, 2), c.measureText(30, "r15c2"));
+    EXPECT_GT(c.measureText(30, "wide text"), c.measureText(30, "w"));
+    c.redrawListRows(30, -1, -1);
+
+    // A real click lands on the cell under the pointer, header row not counted.
+    auto* list = WxControlOf(window, 30);
+    wxListCtrl* listCtrl = dynamic_cast<wxListCtrl*>(list);
+    ASSERT_NE(listCtrl, nullptr);
+    wxRect cell;
+    ASSERT_TRUE(listCtrl->GetSubItemRect(1, 2, cell));
+    wxPoint at = listCtrl->ClientToScreen(cell.GetPosition() + wxPoint(5, cell.height / 2));
+    proc.notifies.clear();
+    ClickAt(at);
+    ASSERT_TRUE(WaitFor([&] {
+      for (const ListNotify& n : proc.notifies) {
+        if (n.event == ListEvent::Click) return true;
+      }
+      return false;
+    }));
+    for (const ListNotify& n : proc.notifies) {
+      if (n.event == ListEvent::Click) {
+        EXPECT_EQ(n.row, 1);
+        EXPECT_EQ(n.column, 2);
+      }
+    }
+    EXPECT_EQ(c.getSelectedListRow(30), 1);
+    proc.notifies.clear();
+    ClickAt(at, true);
+    ASSERT_TRUE(WaitFor([&] {
+      for (const ListNotify& n : proc.notifies) {
+        if (n.event == ListEvent::DoubleClick) return n.row == 1 && n.column == 2;
+      }
+      return false;
+    }));
+
+    // Label editing ends through the procedure with the edited text.
+    c.editListLabel(30, 0);
+    Settle();
+    wxUIActionSimulator sim;
+    sim.Text("renamed");
+    sim.Char(WXK_RETURN);
+    EXPECT_TRUE(WaitFor([&] { return !proc.edited.empty(); }));
+    EXPECT_EQ(proc.edited, "renamed");
+    c.deleteAllListRows(30);
+    EXPECT_EQ(c.getListRowCount(30), 0);
+    window.endDialog(0);
+  });
+}
+
+TEST(WxWindow, PostedWorkFromManyThreadsLandsInOrder) {
+  RecordingProc proc;
+  constexpr int kThreads = 64;
+  constexpr int kEach = 200;
+  std::vector<std::vector<int>> seen(kThreads);
+  RunContract(proc, [&](Window& window) {
+    std::vector<std::thread> threads;
+    std::atomic<int> started{0};
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&window, &seen, &started, t] {
+        ++started;
+        for (int i = 0; i < kEach; ++i) {
+          window.post([&seen, t, i](Controls& c) {
+            seen[t].push_back(i);
+            int length = c.getTextLength(21);
+            if (length > 30000) {
+              c.setSelection(21, 0, 2000);
+              c.clearSelection(21);
+              length = c.getTextLength(21);
+            }
+            c.setSelection(21, length, length);
+            c.replaceSelection(21, "a line of the log written by a worker\r\n");
+          });
+        }
+        window.postMessage(WM_APP + 1, t, 0);
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_TRUE(WaitFor([&] { return proc.messages.size() == kThreads; }));
+    EXPECT_LE(window.controls().getTextLength(21), 32000);
+    window.endDialog(0);
+  });
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(seen[t].size(), static_cast<size_t>(kEach));
+    for (int i = 0; i < kEach; ++i) ASSERT_EQ(seen[t][i], i);
+  }
+}
+
+TEST(WxWindow, TypingIntoALogChangesNothing) {
+  RecordingProc proc;
+  RunContract(proc, [](Window& window) {
+    Controls& c = window.controls();
+    c.replaceSelection(21, "Welcome to Quillfen!\r\n\r\n");
+    wxWindow* log = WxControlOf(window, 21);
+    ClickAt(ScreenCentre(log));
+    wxUIActionSimulator sim;
+    sim.Text("typed");
+    sim.Char(WXK_BACK);
+    sim.Char(WXK_DELETE);
+    sim.Char('v', wxMOD_CONTROL);
+    sim.Char('x', wxMOD_CONTROL);
+    sim.Char(WXK_RETURN);
+    Settle();
+    EXPECT_EQ(c.getText(21), "Welcome to Quillfen!\r\n\r\n");
+    EXPECT_EQ(static_cast<wxTextCtrl*>(log)->GetValue(), "Welcome to Quillfen!\r\n\r\n");
+    // The program still appends.
+    int length = c.getTextLength(21);
+    c.setSelection(21, length, length);
+    c.replaceSelection(21, "more\r\n");
+    EXPECT_EQ(c.getText(21), "Welcome to Quillfen!\r\n\r\nmore\r\n");
+    window.endDialog(0);
+  });
+}
+
+// A dialog that ends itself at once with the number it was given.
+class EndAtOnce : public DialogProc {
+ public:
+  explicit EndAtOnce(int result) : result_(result) {}
+  bool onInit(Window& window) override {
+    window.endDialog(result_);
+    return true;
+  }
+
+ private:
+  int result_;
+};
+
+TEST(WxWindow, ModalFromAnotherThreadRunsOnTheUiThread) {
+  RegisterDialogTemplate(&kTemplate);
+  RecordingProc proc;
+  RunContract(proc, [](Window& window) {
+    std::atomic<int> result{-100};
+    EndAtOnce inner(42);
+    std::thread runner([&] { result = window.showModal(9001, inner); });
+    EXPECT_TRUE(WaitFor([&] { return result != -100; }));
+    runner.join();
+    EXPECT_EQ(result, 42);
+    EXPECT_EQ(window.showModal(424242, inner), -1);  // no such template
+    window.endDialog(0);
+  });
+}
+
+}  // namespace
+
+QF_GUI_TEST_MAIN()
