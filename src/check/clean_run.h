@@ -6,10 +6,21 @@
 // a thread of their own while no run is active).
 #pragma once
 
+#include <cstdint>
+
 #include "ui/window.h"
 
 // Posted to the main window, both parameters 0, as the clean-run thread's last act.
 constexpr int WM_RUN_FINISHED = WM_APP + 1;
+
+// How a run ended, for front ends that report it (the command line's exit status).
+enum class RunEnd { NothingToCheck, Aborted, Completed };
+struct CleanRunOutcome {
+  RunEnd end = RunEnd::NothingToCheck;
+  int32_t linkCount = 0;  // links the stores gave to check
+  int32_t problems = 0;   // problem links of a completed run
+  bool applied = false;   // the actions were applied and the stores saved
+};
 
 // A click on the Clean button (1013): starts a run when none is active, otherwise asks the
 // run to stop. A click that arrives while the run is already giving the window back (its
@@ -23,7 +34,12 @@ void OnRunFinished();
 // True from the start of a run until OnRunFinished has joined its thread.
 bool CleanRunActive();
 
+// How the run started by the latest OnCleanButton ended; valid after OnRunFinished.
+CleanRunOutcome LastCleanRunOutcome();
+
 // The run itself, with the main window whose controls (template 102) it drives: reads the
 // stores, checks every link, reports, applies and saves, then restores the controls and
 // posts WM_RUN_FINISHED. Returns 0.
 int CleanRun(Window* mainWindow);
+// The same, also telling how the run ended (outcome may be null).
+int CleanRun(Window* mainWindow, CleanRunOutcome* outcome);
