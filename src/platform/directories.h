@@ -1,0 +1,58 @@
+// Directories: the stand-in for the directory listing, creation and current-directory calls,
+// and for setting a file's times. Any thread may call these functions; a DirectoryListing
+// belongs to one thread at a time. The current directory belongs to the whole process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// One listed item.
+struct DirectoryItem {
+  std::string name;
+  bool isDirectory = false;  // a link to a directory counts as one
+  // Seconds since 1970-01-01 00:00 UTC: the earlier of the birth time (where the file system
+  // keeps one) and the modification time, so that a time set with SetFileTimes reads back.
+  int64_t creationTime = 0;
+  // Identity of the item (device and inode), so that a walk can notice a directory it is
+  // already inside (a link back to an ancestor).
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+
+// Lists the items of one directory, in the order the file system gives them, without "."
+// and "..".
+class DirectoryListing {
+ public:
+  DirectoryListing() = default;
+  ~DirectoryListing();
+  DirectoryListing(const DirectoryListing&) = delete;
+  DirectoryListing& operator=(const DirectoryListing&) = delete;
+
+  bool open(const char* path);  // false: missing, not a directory or unreadable
+  // The next item; false at the end. An item that vanished while listing is passed over.
+  bool next(DirectoryItem& item);
+  void close();
+
+ private:
+  void* dir_ = nullptr;
+  std::string path_;
+};
+
+// The time SetFileTimes would read back (see DirectoryItem::creationTime); false when the
+// item cannot be examined.
+bool GetCreationTime(const char* path, int64_t& seconds);
+// Identity of a file or directory (following links); false when it cannot be examined.
+bool GetFileIdentity(const char* path, uint64_t& device, uint64_t& inode);
+bool IsDirectory(const char* path);
+
+// Sets the last-access and last-modification times of a file to that instant (the birth
+// time cannot be set on Linux). False on failure.
+bool SetFileTimes(const char* path, int64_t seconds);
+
+enum class CreateDirectoryResult { Created, AlreadyExists, Failed };
+// Creates one directory. An existing item of that name that is not a directory is Failed.
+CreateDirectoryResult CreateDirectoryAt(const char* path);
+
+// The process's current directory; empty when it cannot be read.
+std::string GetCurrentDirectoryPath();
+bool SetCurrentDirectoryPath(const char* path);
