@@ -19,6 +19,8 @@ long ListStyle(uint32_t style) {
 
 // Room the toolkit draws around a cell's text.
 constexpr int kCellPadding = 16;
+// What the list itself keeps free around a cell's text.
+constexpr int kTextMargin = 10;
 
 }  // namespace
 
@@ -137,7 +139,9 @@ void WxListView::setColumnWidth(int column, int width) {
 int WxListView::measure(const char* text) const {
   wxClientDC dc(const_cast<WxListView*>(this));
   dc.SetFont(GetFont());
-  return dc.GetTextExtent(ToWxText(text)).x;
+  // The list draws a margin on both sides of a cell's text and shortens a text that does
+  // not fit; the width asked for is the width that shows the text whole.
+  return dc.GetTextExtent(ToWxText(text)).x + kTextMargin;
 }
 
 int WxListView::insertRow(int index, ItemData data, const char* text) {

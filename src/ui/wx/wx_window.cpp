@@ -9,7 +9,9 @@
 #include <wx/filename.h>
 #include <wx/gauge.h>
 #include <wx/menu.h>
+#include <wx/panel.h>
 #include <wx/radiobut.h>
+#include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -204,15 +206,29 @@ void WxWindow::createControl(const ControlTemplate& item, bool previousWasRadio)
   const int wxId = (item.id <= 0 || item.id == ID_STATIC) ? wxID_ANY : item.id;
   const wxString caption = ToWxText(item.caption);
   const uint32_t style = item.style;
-  Control control{item.kind, style, nullptr, nullptr, nullptr, nullptr};
+  Control control{item.kind, style, nullptr, nullptr, nullptr, nullptr, nullptr};
   const int id = item.id;
   switch (item.kind) {
     case ControlKind::Static: {
       long flags = wxST_NO_AUTORESIZE;
       if (style & STYLE_CENTER) flags |= wxALIGN_CENTRE_HORIZONTAL;
       if (style & STYLE_RIGHT) flags |= wxALIGN_RIGHT;
-      if (style & STYLE_BORDER) flags |= wxBORDER_SUNKEN;
-      control.widget = new wxStaticText(dialog_, wxId, caption, pos, size, flags);
+      if (style & STYLE_BORDER) {
+        // GTK draws no frame around a label of its own, so the frame is a panel around it.
+        auto* frame = new wxPanel(dialog_, wxID_ANY, pos, size, wxBORDER_SIMPLE);
+        auto* label = new wxStaticText(frame, wxId, caption, wxDefaultPosition, wxDefaultSize,
+                                       flags);
+        auto* sizer = new wxBoxSizer(wxVERTICAL);
+        sizer->AddStretchSpacer();
+        sizer->Add(label, 0, wxEXPAND | wxLEFT | wxRIGHT, 1);
+        sizer->AddStretchSpacer();
+        frame->SetSizer(sizer);
+        frame->Layout();
+        control.widget = label;
+        control.frame = frame;
+      } else {
+        control.widget = new wxStaticText(dialog_, wxId, caption, pos, size, flags);
+      }
       break;
     }
     case ControlKind::GroupBox:
@@ -315,6 +331,7 @@ void WxWindow::createControl(const ControlTemplate& item, bool previousWasRadio)
   }
   if (!control.widget) return;
   if (style & STYLE_DISABLED) control.widget->Disable();
+  if (control.frame) control.frame->Enable(!(style & STYLE_DISABLED));
   if (controls_.find(id) == controls_.end()) {
     controls_.emplace(id, std::move(control));
   }

@@ -137,6 +137,7 @@ class WxWindow : public Window, public Controls {
     std::unique_ptr<Edit> edit;
     std::unique_ptr<Progress> progress;
     WxListView* list = nullptr;
+    wxWindow* frame = nullptr;  // the panel that draws a static's border
   };
 
   void build(wxWindow* parent);
