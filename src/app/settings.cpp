@@ -11,6 +11,8 @@ Settings::Settings() {
 }
 
 Settings::~Settings() {
+  bookmarkDescription.release();
+  bookmarkHeader.release();
   bookmarkFile.release();
   favoritesFolder.release();
 }
@@ -26,6 +28,8 @@ void Settings::setDefaults() {
   threadCount = 2;
   timeout = 30;
   retries = 5;
+  bookmarkHeader.release();
+  bookmarkDescription.release();
 }
 
 void CopySettingsText(char (&field)[SETTINGS_TEXT_SIZE], const char* text) {

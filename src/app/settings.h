@@ -35,6 +35,12 @@ struct Settings {
   uint32_t threadCount;
   uint32_t timeout;
   uint32_t retries;
+  // The <META ...> tags of the bookmark file's header as the reader found them, each followed
+  // by CR LF; the writer puts them back after the DOCTYPE line. Never stored in the registry.
+  TextString bookmarkHeader;
+  // The description of the whole bookmark file (a <DD> between its heading and its first
+  // entry), written back after the heading; no buffer when the file had none.
+  TextString bookmarkDescription;
 
   Settings();  // defaults; both locations constructed as empty paths
   ~Settings();

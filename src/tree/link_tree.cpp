@@ -19,6 +19,19 @@ void Node::setName(const char* text) {
   name = copy;
 }
 
+void Node::setName(const char* text, size_t length) {
+  std::free(nameBuffer);
+  nameBuffer = nullptr;
+  name = nullptr;
+  if (!text) return;
+  char* copy = static_cast<char*>(std::malloc(length + 1));
+  if (!copy) return;
+  std::memcpy(copy, text, length);
+  copy[length] = 0;
+  nameBuffer = copy;
+  name = copy;
+}
+
 void Node::unlink() {
   if (prev) prev->next = next;
   if (next) next->prev = prev;
@@ -109,6 +122,7 @@ LinkEntry::LinkEntry(const LinkEntry& other) : Node() {
   description.assign(other.description);
   shortcutFile.assign(other.shortcutFile);
   shortcutTitle.assign(other.shortcutTitle);
+  if (other.dateText.length) dateText.assign(other.dateText.data, other.dateText.length);
 }
 
 LinkEntry::~LinkEntry() {

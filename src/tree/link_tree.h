@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "tree/text_string.h"
@@ -41,6 +42,7 @@ struct Node {
   Node& operator=(const Node&) = delete;
 
   void setName(const char* text);
+  void setName(const char* text, size_t length);  // length bytes, which hold no zero
   void unlink();
 };
 
@@ -55,8 +57,8 @@ struct NodeList {
   NodeList& operator=(const NodeList&) = delete;
 
   void initialise();
-  Node* head() const { return front_.next; }      // first node, or the end boundary
-  Node* tailPred() const { return back_.prev; }   // last node, or the front boundary
+  Node* head() const { return front_.next; }     // first node, or the end boundary
+  Node* tailPred() const { return back_.prev; }  // last node, or the front boundary
   bool isEmpty() const { return back_.prev == &front_; }
 
   void addHead(Node* node);
@@ -90,8 +92,12 @@ struct LinkEntry : Node {
   TextString description;
   TextString shortcutFile;
   TextString shortcutTitle;
+  // The bookmark file's own text of a date whose value was kept but whose text is not the
+  // plain number (leading zeros, a value past the 64-bit range, a date in another format):
+  // written back unchanged as long as the value has not been changed. Empty for most entries.
+  TextString dateText;
 
-  LinkEntry();                                                          // separator
+  LinkEntry();                                                         // separator
   LinkEntry(const char* title, const char* address, TimeValue visit);  // named
   explicit LinkEntry(const LinkEntry& other);                          // copy
   ~LinkEntry() override;
