@@ -9,8 +9,7 @@ const ControlTemplate ABOUT_CONTROLS[] = {
     {ID_STATIC, ControlKind::Static, "Version 1.1", 34, 19, 140, 8, 0},
     {ID_STATIC, ControlKind::Static,
      "Checks the links of your Favorites and Bookmarks and repairs them.", 34, 30, 140, 16, 0},
-    {IDC_HOME_PAGE, ControlKind::PushButton, "&Tarnwell Home Page", 8, 54, 90, 14,
-     STYLE_TABSTOP},
+    {IDC_HOME_PAGE, ControlKind::PushButton, "&Tarnwell Home Page", 8, 54, 90, 14, STYLE_TABSTOP},
     {ID_OK, ControlKind::DefPushButton, "OK", 124, 54, 50, 14, STYLE_TABSTOP},
 };
 

@@ -61,8 +61,7 @@ std::vector<std::string> SplitCommandLine(const char* text) {
   return args;
 }
 
-bool BuildBrowserCommand(const char* command, const char* address,
-                         std::vector<std::string>& argv) {
+bool BuildBrowserCommand(const char* command, const char* address, std::vector<std::string>& argv) {
   argv.clear();
   if (!command || !address) return false;
   std::string program(command, PlaceholderPosition(command));

@@ -17,8 +17,7 @@ bool OpenInBrowser(const char* address, int showCommand);
 // its end; what follows is dropped), split into arguments by the system's command-line
 // rules, and the address added as one more argument, never split. False when no program is
 // left to start.
-bool BuildBrowserCommand(const char* command, const char* address,
-                         std::vector<std::string>& argv);
+bool BuildBrowserCommand(const char* command, const char* address, std::vector<std::string>& argv);
 
 // Splits a command line into arguments as Windows programs do: blanks separate, double
 // quotes group (and are removed), 2n backslashes before a quote give n and the quote groups,

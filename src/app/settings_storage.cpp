@@ -8,7 +8,8 @@
 namespace {
 
 // Where the browsers keep what we discover.
-const char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kShellFolders[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const char kNetscapeUsers[] = "Software\\Netscape\\Netscape Navigator\\Users";
 const char kNetscapeBookmarks[] = "Software\\Netscape\\Netscape Navigator\\Bookmark List";
 const char kInternetSettings[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";

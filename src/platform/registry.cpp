@@ -102,11 +102,16 @@ const char* RootName(RegistryRoot root) {
 // A section name with its root spelled out, or "" when the root is not a registry root.
 std::string CanonicalKeyName(const std::string& name) {
   static const char* const kRoots[][2] = {
-      {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER"},   {"HKCU", "HKEY_CURRENT_USER"},
-      {"HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE"}, {"HKLM", "HKEY_LOCAL_MACHINE"},
-      {"HKEY_CLASSES_ROOT", "HKEY_CLASSES_ROOT"},   {"HKCR", "HKEY_CLASSES_ROOT"},
-      {"HKEY_USERS", "HKEY_USERS"},                 {"HKU", "HKEY_USERS"},
-      {"HKEY_CURRENT_CONFIG", "HKEY_CURRENT_CONFIG"}, {"HKCC", "HKEY_CURRENT_CONFIG"},
+      {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER"},
+      {"HKCU", "HKEY_CURRENT_USER"},
+      {"HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE"},
+      {"HKLM", "HKEY_LOCAL_MACHINE"},
+      {"HKEY_CLASSES_ROOT", "HKEY_CLASSES_ROOT"},
+      {"HKCR", "HKEY_CLASSES_ROOT"},
+      {"HKEY_USERS", "HKEY_USERS"},
+      {"HKU", "HKEY_USERS"},
+      {"HKEY_CURRENT_CONFIG", "HKEY_CURRENT_CONFIG"},
+      {"HKCC", "HKEY_CURRENT_CONFIG"},
   };
   size_t end = name.find('\\');
   std::string root = name.substr(0, end);
@@ -223,8 +228,7 @@ bool ParseStore(const std::string& raw, Store& store) {
   std::string text;
   if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF &&
       static_cast<unsigned char>(raw[1]) == 0xFE) {
-    if (!Utf16ToUtf8(reinterpret_cast<const unsigned char*>(raw.data()) + 2, raw.size() - 2,
-                     text))
+    if (!Utf16ToUtf8(reinterpret_cast<const unsigned char*>(raw.data()) + 2, raw.size() - 2, text))
       return false;
   } else if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     text = raw.substr(3);
@@ -338,8 +342,7 @@ bool ParseStore(const std::string& raw, Store& store) {
       if (!ParseHexBytes(hex, bytes)) return false;
       if (unicodeData && IsStringType(type)) {
         std::string utf8;
-        if (!Utf16ToUtf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                         utf8))
+        if (!Utf16ToUtf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), utf8))
           return false;
         bytes = utf8;
       }
@@ -351,7 +354,8 @@ bool ParseStore(const std::string& raw, Store& store) {
     if (skipping) continue;
     Value* existing = FindValue(*current, value.name);
     if (remove) {
-      if (existing) current->values.erase(current->values.begin() + (existing - current->values.data()));
+      if (existing)
+        current->values.erase(current->values.begin() + (existing - current->values.data()));
     } else if (existing) {
       *existing = std::move(value);
     } else {
@@ -364,8 +368,8 @@ bool ParseStore(const std::string& raw, Store& store) {
 LoadResult LoadStore(const std::string& file, Store& store) {
   store.keys.clear();
   struct stat st;
-  if (::stat(file.c_str(), &st) != 0) return errno == ENOENT ? LoadResult::Missing
-                                                             : LoadResult::Damaged;
+  if (::stat(file.c_str(), &st) != 0)
+    return errno == ENOENT ? LoadResult::Missing : LoadResult::Damaged;
   int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? LoadResult::Missing : LoadResult::Damaged;
   std::string raw;
@@ -662,8 +666,8 @@ RegistryHandle* RegistryOpen(RegistryRoot root, const char* path, bool create) {
 
 void RegistryClose(RegistryHandle* handle) { delete handle; }
 
-RegistryStatus RegistryQuery(RegistryHandle* handle, const char* name, uint32_t* type,
-                             void* data, uint32_t* size) {
+RegistryStatus RegistryQuery(RegistryHandle* handle, const char* name, uint32_t* type, void* data,
+                             uint32_t* size) {
   if (!handle) return RegistryStatus::Failed;
   Store store;
   LoadStore(handle->file, store);

@@ -54,8 +54,8 @@ enum class RegistryStatus {
 // Reads a value; name null or "" is the key's default value. On entry *size is the room in
 // data (data may be null with *size 0 to ask for the size); on return it is the value's size
 // in bytes. type, data and size may each be null when not wanted (a null size means no room).
-RegistryStatus RegistryQuery(RegistryHandle* handle, const char* name, uint32_t* type,
-                             void* data, uint32_t* size);
+RegistryStatus RegistryQuery(RegistryHandle* handle, const char* name, uint32_t* type, void* data,
+                             uint32_t* size);
 
 // Sets a value of the given type to size bytes of data (name null or "" for the default).
 bool RegistrySet(RegistryHandle* handle, const char* name, uint32_t type, const void* data,

@@ -1,6 +1,7 @@
 #include "platform/shell.h"
 
 #include <mutex>
+#include <new>
 #include <utility>
 
 #ifndef _WIN32
@@ -62,25 +63,34 @@ pid_t Spawn(const std::vector<std::string>& argv) {
   return rc == 0 ? pid : -1;
 }
 
-void* ReapChild(void* arg) {
-  pid_t pid = static_cast<pid_t>(reinterpret_cast<intptr_t>(arg));
+void WaitForChild(pid_t pid) {
   while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
+}
+
+void* ReapChild(void* arg) {
+  pid_t* pid = static_cast<pid_t*>(arg);
+  WaitForChild(*pid);
+  delete pid;
   return nullptr;
 }
 
 // A started program outlives the call; a detached thread collects it when it ends so that
 // it never stays behind as a zombie.
 void ReapLater(pid_t pid) {
+  pid_t* arg = new (std::nothrow) pid_t(pid);
   pthread_attr_t attr;
-  if (pthread_attr_init(&attr) != 0) return;
+  if (!arg || pthread_attr_init(&attr) != 0) {
+    delete arg;
+    return;
+  }
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  pthread_attr_setstacksize(&attr, 64 * 1024);
+  pthread_attr_setstacksize(&attr, static_cast<size_t>(64) * 1024);
   pthread_t thread;
-  if (pthread_create(&thread, &attr, ReapChild,
-                     reinterpret_cast<void*>(static_cast<intptr_t>(pid))) != 0) {
-    // Without a thread the child is collected now rather than never.
-    ReapChild(reinterpret_cast<void*>(static_cast<intptr_t>(pid)));
+  if (pthread_create(&thread, &attr, ReapChild, arg) != 0) {
+    // Waiting here could take as long as the browser runs; without a thread the child is
+    // left to be collected when the program ends.
+    delete arg;
   }
   pthread_attr_destroy(&attr);
 }
@@ -92,7 +102,7 @@ int ExitStatusOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 
 bool OpenWithXdg(const std::string& address) {
   pid_t pid = Spawn({"xdg-open", address});
   if (pid < 0) return false;
-  const struct timespec pause = {0, 10 * 1000 * 1000};
+  const struct timespec pause = {0, 10L * 1000 * 1000};
   for (int waited = 0; waited < 200; ++waited) {
     int status = 0;
     pid_t done = waitpid(pid, &status, WNOHANG);

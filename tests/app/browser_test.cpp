@@ -27,9 +27,10 @@ class BrowserTest : public ::testing::Test {
       if (c == '\\' || c == '"') escaped += '\\';
       escaped += c;
     }
-    box_.writeMachine("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\.htm]\n@=\"htmlfile\"\n\n"
-                      "[HKEY_CLASSES_ROOT\\htmlfile\\shell\\open\\command]\n@=\"" +
-                      escaped + "\"\n");
+    box_.writeMachine(
+        "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\.htm]\n@=\"htmlfile\"\n\n"
+        "[HKEY_CLASSES_ROOT\\htmlfile\\shell\\open\\command]\n@=\"" +
+        escaped + "\"\n");
   }
 
   RegistrySandbox box_;
@@ -100,8 +101,7 @@ TEST(BuildBrowserCommand, CutsAtThePlaceholder) {
 TEST(SplitCommandLine, FollowsTheSystemRules) {
   EXPECT_EQ(SplitCommandLine("  a\tb  c "), (Args{"a", "b", "c"}));
   EXPECT_EQ(SplitCommandLine("\"a b\" c\"d e\"f"), (Args{"a b", "cd ef"}));
-  EXPECT_EQ(SplitCommandLine("C:\\dir\\ \"x\\\\\" \"y\\\"z\""),
-            (Args{"C:\\dir\\", "x\\", "y\"z"}));
+  EXPECT_EQ(SplitCommandLine("C:\\dir\\ \"x\\\\\" \"y\\\"z\""), (Args{"C:\\dir\\", "x\\", "y\"z"}));
   EXPECT_EQ(SplitCommandLine("\"\" \"a\"\"b\""), (Args{"", "a\"b"}));
   EXPECT_EQ(SplitCommandLine("\"unterminated arg"), (Args{"unterminated arg"}));
   EXPECT_TRUE(SplitCommandLine("").empty());

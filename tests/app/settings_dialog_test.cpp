@@ -75,8 +75,7 @@ TEST_F(SettingsDialogTest, DefaultRecordShowsAskAndDisablesEveryGroup) {
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(d->text(0), "Quillfen Settings");
   for (const Bit& bit : kBits)
-    EXPECT_EQ(d->checked(bit.id), bit.id == IDC_BROKEN_ASK || bit.id == IDC_MOVED_ASK)
-        << bit.id;
+    EXPECT_EQ(d->checked(bit.id), bit.id == IDC_BROKEN_ASK || bit.id == IDC_MOVED_ASK) << bit.id;
   for (const Rule& rule : kRules)
     for (int id : rule.governed) EXPECT_FALSE(d->enabled(id)) << id;
   EXPECT_EQ(d->text(IDC_OLDER_DAYS), "30");
@@ -153,9 +152,8 @@ TEST_F(SettingsDialogTest, OkStoresEveryControlAndClearsUnknownBits) {
   EXPECT_TRUE(d->ended());
   EXPECT_EQ(d->result(), 1);
   EXPECT_EQ(record_.flags, FLAG_CLEAN_FAVORITES | FLAG_CLEAN_BOOKMARKS | FLAG_SYNCHRONISE |
-                               FLAG_SORT_BOOKMARKS | FLAG_FORBIDDEN_AS_NOT_FOUND |
-                               FLAG_USE_PROXY | FLAG_ONLY_OLDER | FLAG_BROKEN_SHIFT |
-                               FLAG_MOVED_UPDATE);
+                               FLAG_SORT_BOOKMARKS | FLAG_FORBIDDEN_AS_NOT_FOUND | FLAG_USE_PROXY |
+                               FLAG_ONLY_OLDER | FLAG_BROKEN_SHIFT | FLAG_MOVED_UPDATE);
   EXPECT_STREQ(record_.favoritesFolder.c_str(), "/home/jo/Favorites/") << "taken as typed";
   EXPECT_STREQ(record_.bookmarkFile.c_str(), "/home/jo/bookmark.htm");
   EXPECT_STREQ(record_.proxyHost, "proxy.example");
@@ -188,8 +186,8 @@ TEST_F(SettingsDialogTest, NumbersAreReadUnsignedAndThreadsClamped) {
     const char* timeout;
     uint32_t expectTimeout;
   } cases[] = {
-      {"", 1, "", 0},        {"0", 1, "0", 0},       {"65", 64, " 45 ", 45},
-      {"64", 64, "12x", 0},  {"1", 1, "-5", 0},      {"4294967296", 1, "4294967295", 4294967295u},
+      {"", 1, "", 0},       {"0", 1, "0", 0},  {"65", 64, " 45 ", 45},
+      {"64", 64, "12x", 0}, {"1", 1, "-5", 0}, {"4294967296", 1, "4294967295", 4294967295u},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.threads);
@@ -360,9 +358,9 @@ TEST_F(SettingsDialogTest, TemplateFollowsTheTabOrder) {
   std::vector<int> ids;
   for (int i = 0; i < t->controlCount; ++i)
     if (t->controls[i].id != ID_STATIC) ids.push_back(t->controls[i].id);
-  EXPECT_EQ(ids, (std::vector<int>{1003, 1004, 1005, 1000, 1001, 1002, 1006, 1015, 1022, 1021,
-                                   1040, 1007, 1008, 1009, 1013, 1014, 1010, 1011, 1012, 1041,
-                                   1016, 1017, 1, 2}));
+  EXPECT_EQ(
+      ids, (std::vector<int>{1003, 1004, 1005, 1000, 1001, 1002, 1006, 1015, 1022, 1021, 1040, 1007,
+                             1008, 1009, 1013, 1014, 1010, 1011, 1012, 1041, 1016, 1017, 1,    2}));
 }
 
 TEST(ReadUnsignedField, AcceptsOnlyAPlainNumber) {

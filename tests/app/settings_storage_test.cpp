@@ -12,7 +12,8 @@
 
 namespace {
 
-const char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kShellFolders[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const char kUsers[] = "Software\\Netscape\\Netscape Navigator\\Users";
 const char kBookmarkList[] = "Software\\Netscape\\Netscape Navigator\\Bookmark List";
 const char kInternet[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
@@ -215,8 +216,8 @@ TEST_F(SettingsStorageTest, SaveThenLoadGivesBackAllNineValues) {
   record_.favoritesFolder.assign("/home/jo/Favorites");
   record_.bookmarkFile.assign("/home/jo/.netscape/bookmark.htm");
   CopySettingsText(record_.proxyHost, "proxy.example");
-  record_.flags = FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE | FLAG_BROKEN_SHIFT |
-                  FLAG_MOVED_UPDATE | FLAG_SORT_BOOKMARKS;
+  record_.flags = FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE | FLAG_BROKEN_SHIFT | FLAG_MOVED_UPDATE |
+                  FLAG_SORT_BOOKMARKS;
   record_.proxyPort = 3128;
   record_.olderThanDays = 7;
   record_.threadCount = 64;

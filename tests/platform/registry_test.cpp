@@ -32,9 +32,7 @@ class FileStorePlace : public BackendPlace {
   explicit FileStorePlace(RegistryRoot root) : root_(root) {}
   RegistryRoot root() const override { return root_; }
   std::string base() const override { return "Software\\Tarnwell\\ContractTest"; }
-  bool makeReadOnly() override {
-    return ::chmod(RegistryFileFor(root_).c_str(), 0444) == 0;
-  }
+  bool makeReadOnly() override { return ::chmod(RegistryFileFor(root_).c_str(), 0444) == 0; }
 
  private:
   RegistrySandbox sandbox_;
@@ -49,8 +47,7 @@ struct BackendCase {
 std::vector<BackendCase> AvailableBackends() {
   return {
       {"UserFile", [] { return std::make_unique<FileStorePlace>(RegistryRoot::CurrentUser); }},
-      {"MachineFile",
-       [] { return std::make_unique<FileStorePlace>(RegistryRoot::LocalMachine); }},
+      {"MachineFile", [] { return std::make_unique<FileStorePlace>(RegistryRoot::LocalMachine); }},
   };
 }
 
@@ -402,8 +399,7 @@ TEST(RegistryFile, TwoProcessesWritingAtOnceLoseNothing) {
         if (!h || !RegistrySet(h.get(), name.c_str(), REG_SZ, "v\0", 2)) ++failures;
         std::string own = "Software\\Own" + std::to_string(c);
         Handle o(RegistryOpen(RegistryRoot::CurrentUser, own.c_str(), true));
-        if (!o || !RegistrySet(o.get(), name.c_str(), REG_DWORD, "\x01\x00\x00\x00", 4))
-          ++failures;
+        if (!o || !RegistrySet(o.get(), name.c_str(), REG_DWORD, "\x01\x00\x00\x00", 4)) ++failures;
       }
       ::_exit(failures == 0 ? 0 : 1);
     }

@@ -49,13 +49,13 @@ void RegistryClose(RegistryHandle* handle) {
   delete handle;
 }
 
-RegistryStatus RegistryQuery(RegistryHandle* handle, const char* name, uint32_t* type,
-                             void* data, uint32_t* size) {
+RegistryStatus RegistryQuery(RegistryHandle* handle, const char* name, uint32_t* type, void* data,
+                             uint32_t* size) {
   if (!handle) return RegistryStatus::Failed;
   DWORD t = REG_NONE;
   DWORD room = size ? *size : 0;
-  LONG rc = RegQueryValueExA(handle->key, name ? name : "", nullptr, &t,
-                             static_cast<BYTE*>(data), &room);
+  LONG rc =
+      RegQueryValueExA(handle->key, name ? name : "", nullptr, &t, static_cast<BYTE*>(data), &room);
   if (type) *type = t;
   if (size) *size = room;
   if (rc == ERROR_SUCCESS) return RegistryStatus::Ok;
@@ -67,8 +67,8 @@ RegistryStatus RegistryQuery(RegistryHandle* handle, const char* name, uint32_t*
 bool RegistrySet(RegistryHandle* handle, const char* name, uint32_t type, const void* data,
                  uint32_t size) {
   if (!handle) return false;
-  return RegSetValueExA(handle->key, name ? name : "", 0, type,
-                        static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+  return RegSetValueExA(handle->key, name ? name : "", 0, type, static_cast<const BYTE*>(data),
+                        size) == ERROR_SUCCESS;
 }
 
 #endif  // _WIN32

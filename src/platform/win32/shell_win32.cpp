@@ -2,8 +2,8 @@
 // arguments quoted so that the started program's command-line parsing gives them back).
 #ifdef _WIN32
 
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <string>
 
@@ -51,8 +51,8 @@ bool SystemShellLaunch(const ShellRequest& request) {
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(request.showCommand);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process))
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
     return false;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
