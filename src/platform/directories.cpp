@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -115,3 +117,34 @@ std::string GetCurrentDirectoryPath() {
 }
 
 bool SetCurrentDirectoryPath(const char* path) { return path && *path && ::chdir(path) == 0; }
+
+bool ReplaceFileWithShortTemp(const char* target, const std::string& content) {
+  if (!target || !*target) return false;
+  std::string path = target;
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  std::vector<char> temp(dir.begin(), dir.end());
+  const char suffix[] = "/.qfXXXXXX";
+  temp.insert(temp.end(), suffix, suffix + sizeof suffix);
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  struct stat old;
+  (void)::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+  const char* p = content.data();
+  size_t left = content.size();
+  bool ok = true;
+  while (ok && left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) {
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::rename(temp.data(), path.c_str()) == 0;
+  if (!ok) ::unlink(temp.data());
+  return ok;
+}

@@ -53,6 +53,12 @@ enum class CreateDirectoryResult { Created, AlreadyExists, Failed };
 // Creates one directory. An existing item of that name that is not a directory is Failed.
 CreateDirectoryResult CreateDirectoryAt(const char* path);
 
+// Replaces the file at path with content: written to a temporary file with a short name in
+// the same directory, synced, then renamed over the target (keeping its permission bits), so
+// that it also works for names at the file system's length limit. False, with the old file
+// untouched, on any failure.
+bool ReplaceFileWithShortTemp(const char* path, const std::string& content);
+
 // The process's current directory; empty when it cannot be read.
 std::string GetCurrentDirectoryPath();
 bool SetCurrentDirectoryPath(const char* path);

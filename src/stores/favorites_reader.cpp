@@ -1,0 +1,136 @@
+#include "stores/favorites_reader.h"
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "platform/directories.h"
+#include "platform/profile.h"
+
+namespace {
+
+constexpr const char* kBrokenLinks = "Broken Links";
+// Deeper trees than this are not walked: a path this deep exceeds every file system's
+// limit long before, so only a loop of links could get here.
+constexpr int kMaxDepth = 512;
+
+struct Identity {
+  uint64_t device;
+  uint64_t inode;
+};
+
+void Insert(NodeList& list, LinkEntry* entry) {
+  if (settings && (settings->flags & FLAG_SORT_BOOKMARKS))
+    list.insertSorted(entry);
+  else
+    list.addTail(entry);
+}
+
+LinkEntry* FindFolder(NodeList& list, const char* name) {
+  Node* hit = list.findByName(nullptr, name);
+  while (hit && LinkEntry::of(hit)->url.length != 0) hit = list.findByName(hit, name);
+  return hit ? LinkEntry::of(hit) : nullptr;
+}
+
+bool IsShortcutName(const std::string& name) {
+  if (name.size() < 4) return false;
+  const char* ext = name.c_str() + name.size() - 4;
+  return ext[0] == '.' && (ext[1] | 0x20) == 'u' && (ext[2] | 0x20) == 'r' &&
+         (ext[3] | 0x20) == 'l';
+}
+
+void ReadLevel(TextString& path, NodeList& list, int32_t& linkCount, bool& insideBrokenLinks,
+               std::vector<Identity>& chain) {
+  if (static_cast<int>(chain.size()) >= kMaxDepth) return;
+  DirectoryListing listing;
+  if (!listing.open(path.c_str())) return;
+  DirectoryItem item;
+  while (listing.next(item)) {
+    int32_t before = path.length;
+    if (!path.appendComponent(item.name.c_str())) {
+      // The path could not grow: put it back as it was and pass the item over.
+      if (path.length > before) path.assign(path.data, before);
+      continue;
+    }
+    if (item.isDirectory) {
+      bool loop = false;
+      for (const Identity& id : chain)
+        if (id.device == item.device && id.inode == item.inode) loop = true;
+      LinkEntry* folder = loop ? nullptr : FindFolder(list, item.name.c_str());
+      if (folder) {
+        folder->source |= SOURCE_FAVORITES;
+      } else if (!loop) {
+        folder = new (std::nothrow) LinkEntry(item.name.c_str(), nullptr, 0);
+        if (folder && !folder->name) {  // the name could not be copied
+          delete folder;
+          folder = nullptr;
+        }
+        if (folder) {
+          folder->source = SOURCE_FAVORITES;
+          Insert(list, folder);
+        }
+      }
+      if (folder) {
+        bool setHere = false;
+        if (item.name == kBrokenLinks && !insideBrokenLinks) {
+          insideBrokenLinks = true;
+          setHere = true;
+        }
+        chain.push_back({item.device, item.inode});
+        ReadLevel(path, folder->children, linkCount, insideBrokenLinks, chain);
+        chain.pop_back();
+        if (setHere) insideBrokenLinks = false;
+      }
+    } else if (IsShortcutName(item.name)) {
+      LinkEntry* entry = NewShortcutEntry(path.c_str(), item.creationTime);
+      if (entry) {
+        Insert(list, entry);
+        if (!insideBrokenLinks) ++linkCount;
+      }
+    }
+    path.removeLastComponent();
+  }
+}
+
+}  // namespace
+
+LinkEntry* NewShortcutEntry(const char* path, TimeValue creationTime) {
+  LinkEntry* entry = new (std::nothrow) LinkEntry();
+  if (!entry) return nullptr;
+  entry->source = SOURCE_FAVORITES;
+  entry->addDate = 0;
+  entry->lastModified = 0;
+  entry->lastVisit = creationTime;
+  std::string address;
+  if (!path || !ReadProfileString(path, "InternetShortcut", "URL", address) || address.empty())
+    return entry;
+  TextString file;
+  file.assign(path);
+  int32_t namePart = file.fileNamePart();
+  if (namePart == TEXT_NONE) return entry;
+  std::string fileName(file.c_str() + namePart);
+  std::string title = fileName;
+  size_t dot = title.rfind('.');
+  if (dot != std::string::npos) title.resize(dot);
+  entry->url.assign(address.c_str(), static_cast<int32_t>(address.size()));
+  entry->setName(title.c_str());
+  entry->shortcutFile.assign(fileName.c_str());
+  entry->shortcutTitle.assign(title.c_str());
+  if (entry->url.length != static_cast<int32_t>(address.size()) || !entry->name) {
+    // Out of memory part-way: a half-read link must not be written back as another one.
+    delete entry;
+    return nullptr;
+  }
+  return entry;
+}
+
+void ReadFavoritesFolder(TextString& path, NodeList& list, int32_t& linkCount,
+                         bool& insideBrokenLinks) {
+  // An empty location would name the root of the file system once a component is added.
+  if (path.isEmpty()) return;
+  std::vector<Identity> chain;
+  Identity self{};
+  if (GetFileIdentity(path.c_str(), self.device, self.inode)) chain.push_back(self);
+  ReadLevel(path, list, linkCount, insideBrokenLinks, chain);
+}

@@ -1,0 +1,362 @@
+#include "stores/favorites_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+
+#include "app/settings.h"
+#include "platform/directories.h"
+#include "stores/favorites_reader.h"
+#include "support/scratch_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int64_t kJuly = 1690000000;
+constexpr int64_t kJanuary = 1673000000;
+const char* const kNewContent = "[InternetShortcut]\r\nURL=";
+
+struct FileState {
+  std::string bytes;
+  int64_t mtime = 0;
+  int64_t mtimeNsec = 0;
+  int64_t creation = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileState&) const = default;
+};
+
+// Every file and directory under root, with its bytes and times.
+std::map<std::string, FileState> Snapshot(const std::string& root) {
+  std::map<std::string, FileState> out;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    std::string rel = fs::relative(item.path(), root).string();
+    FileState st;
+    struct stat info;
+    if (::lstat(item.path().c_str(), &info) == 0) {
+      st.mtime = info.st_mtim.tv_sec;
+      st.mtimeNsec = info.st_mtim.tv_nsec;
+      st.inode = info.st_ino;
+    }
+    if (item.is_regular_file()) {
+      std::ifstream in(item.path(), std::ios::binary);
+      st.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      GetCreationTime(item.path().c_str(), st.creation);
+    }
+    out[rel] = st;
+  }
+  return out;
+}
+
+int64_t CreationOf(const std::string& path) {
+  int64_t t = 0;
+  GetCreationTime(path.c_str(), t);
+  return t;
+}
+
+LinkEntry* Link(const char* name, const char* url, int64_t visit = kJanuary) {
+  LinkEntry* e = new LinkEntry(name, url, visit);
+  e->source = SOURCE_FAVORITES;
+  return e;
+}
+
+LinkEntry* Folder(const char* name) {
+  LinkEntry* e = new LinkEntry(name, nullptr, 0);
+  e->source = SOURCE_FAVORITES;
+  return e;
+}
+
+LinkEntry* Find(const NodeList& list, const char* name) {
+  Node* n = list.findByName(nullptr, name);
+  return n ? LinkEntry::of(n) : nullptr;
+}
+
+class FavoritesWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = settings;
+    settings = &record_;
+    record_.flags = FLAG_CLEAN_FAVORITES;
+    fs::create_directory(outer_ / "Favorites");
+    root_ = outer_ / "Favorites";
+    record_.favoritesFolder.assign(root_.c_str());
+  }
+  void TearDown() override {
+    FreeTree(tree_);
+    settings = saved_;
+  }
+  void ReadTree() {
+    FreeTree(tree_);
+    TextString path;
+    TextString::constructAsPath(path);
+    path.assign(root_.c_str());
+    int32_t count = 0;
+    bool inside = false;
+    ReadFavoritesFolder(path, tree_, count, inside);
+  }
+  void Shortcut(const std::string& rel, const std::string& bytes, int64_t time) {
+    outer_.write("Favorites/" + rel, bytes);
+    SetFileTimes((root_ + "/" + rel).c_str(), time);
+  }
+  std::string Read(const std::string& rel) { return outer_.read("Favorites/" + rel); }
+  bool Exists(const std::string& rel) { return outer_.exists("Favorites/" + rel); }
+
+  Settings record_;
+  Settings* saved_ = nullptr;
+  NodeList tree_;
+  ScratchDir outer_;
+  std::string root_;
+};
+
+TEST(FavoritesFileNameTest, FileNameCharactersAreExactlyTheKeptOnes) {
+  std::string kept;
+  for (int c = 1; c < 0x80; ++c)
+    if (IsFileNameChar(static_cast<unsigned char>(c))) kept += static_cast<char>(c);
+  EXPECT_EQ(kept,
+            " !#$%&'()+,-0123456789;=@ABCDEFGHIJKLMNOPQRSTUVWXYZ[^_`abcdefghijklmnopqrstuvwxyz{}~");
+  for (int c = 0x80; c < 0x100; ++c) EXPECT_TRUE(IsFileNameChar(static_cast<unsigned char>(c)));
+  EXPECT_FALSE(IsFileNameChar(0));
+}
+
+TEST(FavoritesFileNameTest, NamesAreFilteredAndCutToFit) {
+  EXPECT_EQ(ShortcutFileName("a:b [1]"), "ab [1.url");
+  EXPECT_EQ(ShortcutFileName("x.y"), "xy.url");
+  EXPECT_EQ(ShortcutFileName(""), ".url");
+  EXPECT_EQ(ShortcutFileName("../..//\\*?\"<>|"), ".url");
+  EXPECT_EQ(ShortcutFileName(std::string(300, 'a').c_str()), std::string(251, 'a') + ".url");
+  // 250 bytes, then a two-byte character that would end at byte 252: it goes whole.
+  std::string name = std::string(250, 'a') + "\xC3\xA9" + "tail";
+  EXPECT_EQ(ShortcutFileName(name.c_str()), std::string(250, 'a') + ".url");
+}
+
+TEST_F(FavoritesWriterTest, UnchangedTreeLeavesEveryFileAsItWas) {
+  std::string data = std::string(QF_TEST_DATA_DIR) + "/favorites/";
+  int64_t time = kJanuary;
+  for (const auto& item : fs::directory_iterator(data)) {
+    if (item.path().extension() != ".url") continue;
+    fs::copy_file(item.path(), root_ + "/" + item.path().filename().string());
+    SetFileTimes((root_ + "/" + item.path().filename().string()).c_str(), time += 86400 * 40);
+  }
+  Shortcut("Links/x.y.url", "[InternetShortcut]\r\nURL=http://dotted.example/\r\n", kJuly);
+  Shortcut("Links/News.URL", "[InternetShortcut]\r\nURL=http://news.example/\r\n", kJanuary);
+  Shortcut("Links/Deep/prop.url",
+           "[{000214A0-0000-0000-C000-000000000046}]\r\nProp3=19,2\r\n[InternetShortcut]\r\n"
+           "IDList=\r\nURL=http://prop.example/\r\nIconFile=C:\\x.ico\r\nIconIndex=1\r\n",
+           kJuly);
+  Shortcut("Links/Deep/notes.txt", "not a shortcut", kJuly);
+  Shortcut("Broken Links/old.url", "[InternetShortcut]\nURL=http://old.example/\n", kJuly);
+  Shortcut("blank.url", "[InternetShortcut]\r\n", kJuly);
+  fs::create_directory(root_ + "/Empty");
+  Shortcut(".url", "[InternetShortcut]\r\nURL=http://nameless.example/\r\n", kJuly);
+
+  auto before = Snapshot(root_);
+  ReadTree();
+  ASSERT_TRUE(WriteFavorites(tree_));
+  auto after = Snapshot(root_);
+  EXPECT_EQ(after.size(), before.size());
+  for (const auto& [name, state] : before) {
+    ASSERT_TRUE(after.count(name)) << name << " went";
+    EXPECT_EQ(after[name].bytes, state.bytes) << name;
+    EXPECT_EQ(after[name].mtime, state.mtime) << name;
+    EXPECT_EQ(after[name].mtimeNsec, state.mtimeNsec) << name;
+    EXPECT_EQ(after[name].creation, state.creation) << name;
+  }
+}
+
+TEST_F(FavoritesWriterTest, ChangedAddressReplacesOnlyTheUrlValue) {
+  std::string original =
+      "[DEFAULT]\nBASEURL=http://www.google.com/\n[{000214A0-0000-0000-C000-000000000046}]\n"
+      "Prop3=19,2\n[InternetShortcut]\nIDList=\nURL=http://www.google.com/\n"
+      "IconFile=http://www.google.com/favicon.ico\nIconIndex=1\nHotKey=0\n";
+  Shortcut("Google.url", original, kJanuary);
+  ReadTree();
+  LinkEntry* google = Find(tree_, "Google");
+  ASSERT_NE(google, nullptr);
+  google->url.assign("https://www.google.com/moved");
+  google->lastVisit = kJuly;
+  ASSERT_TRUE(WriteFavorites(tree_));
+  std::string expected = original;
+  expected.replace(expected.find("\nURL=") + 5, 22, "https://www.google.com/moved");
+  EXPECT_EQ(Read("Google.url"), expected);
+  EXPECT_EQ(CreationOf(root_ + "/Google.url"), kJuly);
+  // Read again, the link is the same.
+  ReadTree();
+  EXPECT_EQ(Find(tree_, "Google")->lastVisit, kJuly);
+  EXPECT_STREQ(Find(tree_, "Google")->url.c_str(), "https://www.google.com/moved");
+}
+
+TEST_F(FavoritesWriterTest, ANewLinkGetsTheMinimalFileAndItsTime) {
+  tree_.addTail(Link("Example: News.", "http://example.com/news"));
+  LinkEntry* undated = Link("Undated", "http://undated.example/", 0);
+  tree_.addTail(undated);
+  LinkEntry* folder = Folder("Synced");
+  tree_.addTail(folder);
+  folder->children.addTail(Link("Inner", "http://inner.example/", kJuly));
+  tree_.addTail(Folder("Empty from bookmarks"));
+  LinkEntry* bookmarkOnly = new LinkEntry("Bookmark only", "http://bm.example/", kJuly);
+  tree_.addTail(bookmarkOnly);     // no SOURCE_FAVORITES: not written
+  tree_.addTail(new LinkEntry());  // separator
+
+  ASSERT_TRUE(WriteFavorites(tree_));
+  EXPECT_EQ(Read("Example News.url"), std::string(kNewContent) + "http://example.com/news\r\n");
+  EXPECT_EQ(CreationOf(root_ + "/Example News.url"), kJanuary);
+  EXPECT_EQ(Read("Synced/Inner.url"), std::string(kNewContent) + "http://inner.example/\r\n");
+  EXPECT_EQ(CreationOf(root_ + "/Synced/Inner.url"), kJuly);
+  EXPECT_TRUE(fs::is_directory(root_ + "/Empty from bookmarks"));
+  EXPECT_FALSE(Exists("Bookmark only.url"));
+  // No time: the file keeps the time of its writing, not 1970.
+  EXPECT_GT(CreationOf(root_ + "/Undated.url"), kJuly);
+}
+
+TEST_F(FavoritesWriterTest, DottedAndUpperCaseNamesGoBackToTheirOwnFiles) {
+  Shortcut("x.y.url", "[InternetShortcut]\r\nURL=http://x.example/\r\n", kJanuary);
+  Shortcut("News.URL", "[InternetShortcut]\r\nURL=http://n.example/\r\n", kJanuary);
+  ReadTree();
+  Find(tree_, "x.y")->url.assign("http://x2.example/");
+  Find(tree_, "News")->url.assign("http://n2.example/");
+  ASSERT_TRUE(WriteFavorites(tree_));
+  EXPECT_FALSE(Exists("xy.url"));
+  EXPECT_FALSE(Exists("News.url"));
+  EXPECT_EQ(Read("x.y.url"), std::string(kNewContent) + "http://x2.example/\r\n");
+  EXPECT_EQ(Read("News.URL"), std::string(kNewContent) + "http://n2.example/\r\n");
+
+  Find(tree_, "x.y")->action = ACTION_DELETE;
+  ASSERT_TRUE(WriteFavorites(tree_));
+  EXPECT_FALSE(Exists("x.y.url"));
+  EXPECT_TRUE(Exists("News.URL"));
+}
+
+TEST_F(FavoritesWriterTest, ARenamedLinkMovesToItsNewNameKeepingItsOtherLines) {
+  Shortcut("Old name.url", "[InternetShortcut]\nURL=http://r.example/\nIconIndex=3\n", kJanuary);
+  ReadTree();
+  LinkEntry* link = Find(tree_, "Old name");
+  link->setName("New: name");
+  ASSERT_TRUE(WriteFavorites(tree_));
+  EXPECT_FALSE(Exists("Old name.url"));
+  EXPECT_EQ(Read("New name.url"), "[InternetShortcut]\nURL=http://r.example/\nIconIndex=3\n");
+  EXPECT_EQ(CreationOf(root_ + "/New name.url"), kJanuary);
+
+  // A rename that only changes what the file name drops keeps the one file.
+  Shortcut("a.b.url", "[InternetShortcut]\r\nURL=http://ab.example/\r\n", kJanuary);
+  ReadTree();
+  Find(tree_, "a.b")->setName("ab");
+  ASSERT_TRUE(WriteFavorites(tree_));
+  EXPECT_TRUE(Exists("ab.url"));
+  EXPECT_FALSE(Exists("a.b.url"));
+}
+
+TEST_F(FavoritesWriterTest, DeletingALinkWithoutAFileTakesNoOtherFile) {
+  Shortcut("News.url", "[InternetShortcut]\r\nURL=http://keep.example/\r\n", kJanuary);
+  LinkEntry* synced = Link("News", "http://gone.example/");
+  synced->action = ACTION_DELETE;
+  tree_.addTail(synced);
+  ASSERT_TRUE(WriteFavorites(tree_));
+  EXPECT_EQ(Read("News.url"), std::string(kNewContent) + "http://keep.example/\r\n");
+}
+
+TEST_F(FavoritesWriterTest, AShiftedLinkMovesIntoBrokenLinksUnderItsFileName) {
+  Shortcut("Sub/dead.link.url", "[InternetShortcut]\r\nURL=http://dead.example/\r\n", kJuly);
+  ReadTree();
+  LinkEntry* sub = Find(tree_, "Sub");
+  LinkEntry* dead = Find(sub->children, "dead.link");
+  ASSERT_NE(dead, nullptr);
+  LinkEntry* copy = new LinkEntry(*dead);
+  dead->action = ACTION_DELETE;
+  LinkEntry* broken = Folder("Broken Links");
+  broken->children.addTail(copy);
+  tree_.addTail(broken);
+  ASSERT_TRUE(WriteFavorites(tree_));
+  EXPECT_FALSE(Exists("Sub/dead.link.url"));
+  EXPECT_EQ(Read("Broken Links/dead.link.url"),
+            std::string(kNewContent) + "http://dead.example/\r\n");
+  EXPECT_EQ(CreationOf(root_ + "/Broken Links/dead.link.url"), kJuly);
+}
+
+TEST_F(FavoritesWriterTest, HostileNamesNeverLeaveTheFavoritesFolder) {
+  auto outside = Snapshot(outer_.path());
+  for (const char* name : {"..", "../../x", ".", "a/b", "..\\evil", "C:x", "c:", "/abs"}) {
+    LinkEntry* folder = Folder(name);
+    folder->children.addTail(Link("escaped", "http://escape.example/"));
+    LinkEntry* deeper = Folder("deeper");
+    deeper->children.addTail(Link("escaped too", "http://escape.example/"));
+    folder->children.addTail(deeper);
+    tree_.addTail(folder);
+  }
+  tree_.addTail(Link("*?:/\\", "http://dropped.example/"));
+  std::string longName(300, 'n');
+  tree_.addTail(Link(longName.c_str(), "http://long.example/"));
+  LinkEntry* longFolder = Folder(longName.c_str());
+  longFolder->children.addTail(Link("inside long", "http://x.example/"));
+  tree_.addTail(longFolder);
+  LinkEntry* safe = Folder("Safe");
+  safe->children.addTail(Link("ok", "http://ok.example/"));
+  tree_.addTail(safe);
+  LinkEntry* hostileFile = Link("renamed", "http://f.example/");
+  hostileFile->shortcutFile.assign("../outside.url");
+  hostileFile->shortcutTitle.assign("outside");
+  hostileFile->action = ACTION_DELETE;
+  tree_.addTail(hostileFile);
+
+  std::string cwd = GetCurrentDirectoryPath();
+  ASSERT_TRUE(WriteFavorites(tree_));
+  EXPECT_EQ(GetCurrentDirectoryPath(), cwd);
+
+  std::map<std::string, FileState> inside;
+  for (const auto& [name, state] : Snapshot(outer_.path()))
+    if (name.rfind("Favorites/", 0) != 0) inside[name] = state;
+  outside.erase("Favorites");
+  inside.erase("Favorites");
+  EXPECT_EQ(inside, outside);
+
+  std::set<std::string> names;
+  for (const auto& item : fs::directory_iterator(root_))
+    names.insert(item.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{".url", std::string(251, 'n') + ".url", "Safe"}));
+  EXPECT_TRUE(Exists("Safe/ok.url"));
+}
+
+TEST_F(FavoritesWriterTest, UnwritableOrUnreadablePlacesArePassedOver) {
+  EXPECT_FALSE(Exists("x"));
+  // A directory in the way of a shortcut file, and a file in the way of a directory.
+  fs::create_directory(root_ + "/Blocked.url");
+  outer_.write("Favorites/Plain", "a file");
+  tree_.addTail(Link("Blocked", "http://b.example/"));
+  LinkEntry* plain = Folder("Plain");
+  plain->children.addTail(Link("lost", "http://l.example/"));
+  tree_.addTail(plain);
+  tree_.addTail(Link("After", "http://after.example/"));
+  ASSERT_TRUE(WriteFavorites(tree_));
+  EXPECT_TRUE(fs::is_directory(root_ + "/Blocked.url"));
+  EXPECT_EQ(Read("Plain"), "a file");
+  EXPECT_TRUE(Exists("After.url"));
+
+  if (::geteuid() != 0) {
+    Shortcut("Locked.url", "[InternetShortcut]\nURL=http://l.example/\nSecret=1\n", kJanuary);
+    ::chmod((root_ + "/Locked.url").c_str(), 0);
+    LinkEntry* locked = Link("Locked", "http://new.example/");
+    locked->shortcutFile.assign("Locked.url");
+    locked->shortcutTitle.assign("Locked");
+    tree_.addTail(locked);
+    ASSERT_TRUE(WriteFavorites(tree_));
+    ::chmod((root_ + "/Locked.url").c_str(), 0600);
+    EXPECT_EQ(Read("Locked.url"), "[InternetShortcut]\nURL=http://l.example/\nSecret=1\n");
+  }
+}
+
+TEST_F(FavoritesWriterTest, AMissingFavoritesFolderWritesNothing) {
+  tree_.addTail(Link("a", "http://a.example/"));
+  record_.favoritesFolder.assign((root_ + "/missing").c_str());
+  EXPECT_FALSE(WriteFavorites(tree_));
+  record_.favoritesFolder.clearText();
+  EXPECT_FALSE(WriteFavorites(tree_));
+  EXPECT_TRUE(fs::is_empty(root_));
+}
+
+}  // namespace
