@@ -12,6 +12,10 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
 
 #include "app/settings.h"
 #include "check/clean_run_state.h"
@@ -36,15 +40,18 @@ class RunProc : public DialogProc {
   void onCommand(Window& window, int id, int code) override {
     if (id == IDC_CLEAN && code == 0) OnCleanButton(&window);
   }
-  void onMessage(Window&, int message, intptr_t wParam, intptr_t lParam) override {
+  void onMessage(Window& window, int message, intptr_t wParam, intptr_t lParam) override {
     if (message != WM_RUN_FINISHED) return;
     EXPECT_EQ(wParam, 0);
     EXPECT_EQ(lParam, 0);
+    if (clickBeforeFinish) OnCleanButton(&window);
     OnRunFinished();
     std::lock_guard<std::mutex> hold(lock_);
     ++finished_;
     changed_.notify_all();
   }
+  bool clickBeforeFinish = false;  // a click that arrives after the run gave the window back
+
   bool waitFinished(int count = 1) {
     std::unique_lock<std::mutex> hold(lock_);
     return changed_.wait_for(hold, std::chrono::seconds(60), [&] { return finished_ >= count; });
@@ -134,7 +141,7 @@ class CleanRunTest : public ::testing::Test {
   void Run() {
     runStart_ = static_cast<TimeValue>(std::time(nullptr));
     ASSERT_TRUE(window_->click(IDC_CLEAN));
-    ASSERT_TRUE(proc_.waitFinished());
+    ASSERT_TRUE(proc_.waitFinished(++runs_));
     ui_.flush();
   }
 
@@ -146,7 +153,7 @@ class CleanRunTest : public ::testing::Test {
   // The bookmark file as written, with the dates this run set shown as @NOW@.
   std::string WrittenBookmarks() {
     std::string text = ReadWhole(dir_ / "bookmarks.htm");
-    std::regex visit("(LAST_VISIT|ADD_DATE)=\"([0-9]+)\"");
+    std::regex visit("(LAST_VISIT|ADD_DATE|LAST_MODIFIED)=\"([0-9]+)\"");
     std::string out;
     auto last = text.cbegin();
     for (std::sregex_iterator it(text.begin(), text.end(), visit), end; it != end; ++it) {
@@ -181,12 +188,24 @@ class CleanRunTest : public ::testing::Test {
     EXPECT_FALSE(abortRequested.load());
   }
 
+  // A bookmark file of its own: one link per (name, path on the test server).
+  void UseBookmarks(const std::vector<std::pair<std::string, std::string>>& links) {
+    std::string text = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n";
+    for (const auto& [name, path] : links)
+      text += "<DT><A HREF=\"" + server_.url(path) + "\">" + name + "</A>\r\n";
+    text += "</DL><p>\r\n";
+    WriteWhole(dir_ / "bookmarks.htm", text);
+    record_.bookmarkFile.assign((dir_ / "bookmarks.htm").c_str());
+    record_.flags = FLAG_CLEAN_BOOKMARKS | FLAG_BROKEN_DELETE;
+  }
+
   Settings record_;
   Settings* saved_ = nullptr;
   HttpTestServer server_;
   std::string port_;
   fs::path dir_;
   TimeValue runStart_ = 0;
+  int runs_ = 0;  // runs started by Run()
   HeadlessUi ui_;
   RunProc proc_;
   HeadlessWindow* window_ = ui_.open(IDD_MAIN_WINDOW, proc_);
@@ -203,6 +222,163 @@ TEST_F(CleanRunTest, WholeRunShiftsUpdatesAndSavesBothStores) {
   std::map<std::string, std::string> favorites = Files(dir_ / "favorites");
   EXPECT_EQ(favorites, ExpectedFiles("shift/favorites"));
   ExpectIdle();
+}
+
+TEST_F(CleanRunTest, SynchronisingRunDeletesAndWritesEveryLinkToBothStores) {
+  UseTestStores();
+  record_.flags = FLAG_CLEAN_BOOKMARKS | FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE |
+                  FLAG_BROKEN_DELETE | FLAG_MOVED_UPDATE;
+  Run();
+  std::string log = Log();
+  EXPECT_NE(log.find("\r\nComplete!\r\n\r\nSynchronising bookmarks and favorites...\r\n\r\n"
+                     "Found 2 broken links (Status 404), 2 moved links (Status 301),\r\nand 1 "
+                     "invalid host (5 in total). 55% of your links don't work.\r\n\r\nCleaning "
+                     "up URL list...\r\nSaving Bookmark file...\r\nSaving Favorites...\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(WrittenBookmarks(), Expected("sync/bookmarks.htm"));
+  EXPECT_EQ(Files(dir_ / "favorites"), ExpectedFiles("sync/favorites"));
+  ExpectIdle();
+}
+
+TEST_F(CleanRunTest, CancelInTheResultsDialogWritesNothing) {
+  UseTestStores();
+  record_.flags = FLAG_CLEAN_BOOKMARKS | FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE |
+                  FLAG_BROKEN_ASK | FLAG_MOVED_ASK;
+  std::map<std::string, std::string> before = Files(dir_);
+  int rows = 0;
+  ui_.setDialogHandler(103, [&](HeadlessWindow& dialog) {
+    rows = dialog.rowCount(1023);
+    dialog.click(1030);  // "&Delete All" first: the answer still decides
+    dialog.click(ID_CANCEL);
+  });
+  Run();
+  EXPECT_EQ(rows, 5);  // 403 is no problem without the Forbidden option
+  EXPECT_EQ(Files(dir_), before);
+  EXPECT_EQ(Log().find("Saving"), std::string::npos);
+  ExpectIdle();
+}
+
+TEST_F(CleanRunTest, OkInTheResultsDialogSaves) {
+  UseBookmarks({{"Gone", "/gone"}, {"Fine", "/ok"}});
+  record_.flags = FLAG_CLEAN_BOOKMARKS | FLAG_BROKEN_ASK | FLAG_MOVED_ASK;
+  ui_.setDialogHandler(103, [](HeadlessWindow& dialog) {
+    dialog.click(1030);  // "&Delete All"
+    dialog.click(ID_OK);
+  });
+  Run();
+  std::string written = ReadWhole(dir_ / "bookmarks.htm");
+  EXPECT_EQ(written.find("/gone"), std::string::npos);
+  EXPECT_NE(written.find("/ok"), std::string::npos);
+}
+
+TEST_F(CleanRunTest, NothingToCheckEndsTheRunAtOnce) {
+  record_.bookmarkFile.assign((dir_ / "missing.htm").c_str());
+  record_.flags = FLAG_CLEAN_BOOKMARKS | FLAG_CLEAN_FAVORITES;
+  Run();
+  EXPECT_EQ(Log(),
+            "Building URL list...\r\nCouldn't open Navigator Bookmark file!\r\nNo URLs to check! "
+            "(What's going on?)\r\n");
+  EXPECT_FALSE(fs::exists(dir_ / "missing.htm"));
+  ExpectIdle();
+
+  record_.flags = 0;  // no store at all
+  Run();
+  EXPECT_EQ(Log(), "Building URL list...\r\nNo URLs to check! (What's going on?)\r\n");
+}
+
+TEST_F(CleanRunTest, RunRestartsBothLogsAndShowsTheCountWithItsSuffix) {
+  UseBookmarks({{"One", "/ok"}});
+  window_->run([](HeadlessWindow& w) {
+    w.setText(IDC_LOG, "old text\r\n");
+    w.setText(IDC_PROBLEMS, "old problem\r\n");
+  });
+  Run();
+  EXPECT_EQ(Log().rfind("Building URL list...\r\nReading Navigator Bookmarks...\r\n\r\nChecking "
+                        "1 URL...\r\n\r\n",
+                        0),
+            0u);
+  EXPECT_EQ(window_->text(IDC_PROBLEMS), "");
+  EXPECT_NE(Log().find("All your links appear to be working!"), std::string::npos);
+
+  std::vector<std::pair<std::string, std::string>> links;
+  for (int i = 0; i < 39; ++i) links.push_back({"L" + std::to_string(i), "/ok"});
+  UseBookmarks(links);
+  Run();
+  EXPECT_NE(Log().find("\r\nChecking 39 URLs...\r\n\r\n"), std::string::npos);
+  links.push_back({"L39", "/ok"});
+  UseBookmarks(links);
+  Run();
+  EXPECT_NE(Log().find("\r\nChecking 40 URLs... (this may take some time)\r\n\r\n"),
+            std::string::npos);
+  ExpectIdle();
+}
+
+TEST_F(CleanRunTest, OneRowPerWorkerSlotWhileRunning) {
+  server_.setReply("/held", HttpTestServer::Reply::Status("HTTP/1.0 200 OK").held("go"));
+  UseBookmarks({{"A", "/held"}, {"B", "/held?2"}});
+  server_.setReply("/held?2", HttpTestServer::Reply::Status("HTTP/1.0 200 OK").held("go"));
+  record_.threadCount = 8;
+  ASSERT_TRUE(window_->click(IDC_CLEAN));
+  ASSERT_TRUE(server_.waitForRequests(2));
+  ui_.flush();
+  EXPECT_EQ(window_->rowCount(IDC_THREAD_LIST), 2);  // fewer links than threads
+  EXPECT_EQ(window_->cell(IDC_THREAD_LIST, 0, 0), "1");
+  EXPECT_EQ(window_->cell(IDC_THREAD_LIST, 1, 0), "2");
+  EXPECT_EQ(window_->text(IDC_CLEAN), "&Abort");
+  EXPECT_TRUE(window_->enabled(IDC_CLEAN));
+  for (int id : {IDC_SETTINGS, IDC_ABOUT, IDC_QUIT}) EXPECT_FALSE(window_->enabled(id));
+  EXPECT_EQ(window_->progressRange(IDC_PROGRESS), std::make_pair(0, 2));
+  EXPECT_TRUE(CleanRunActive());
+  server_.openGate("go");
+  ASSERT_TRUE(proc_.waitFinished(++runs_));
+  ExpectIdle();
+}
+
+// Abort while links are still to be handed out, and after every link has been handed out:
+// the workers finish, nothing more is checked, nothing is summarised or saved.
+TEST_F(CleanRunTest, AbortWaitsForTheWorkersAndSavesNothing) {
+  for (int links : {4, 2}) {
+    SCOPED_TRACE(links);
+    server_.setReply("/held", HttpTestServer::Reply::Status("HTTP/1.0 404 Not Found").held(
+                                  "go" + std::to_string(links)));
+    std::vector<std::pair<std::string, std::string>> list;
+    for (int i = 0; i < links; ++i) list.push_back({"L" + std::to_string(i), "/held"});
+    UseBookmarks(list);
+    record_.threadCount = 2;
+    std::string before = ReadWhole(dir_ / "bookmarks.htm");
+    size_t requestsBefore = server_.requestCount();
+
+    ASSERT_TRUE(window_->click(IDC_CLEAN));
+    ASSERT_TRUE(server_.waitForRequests(requestsBefore + 2));
+    EXPECT_TRUE(window_->click(IDC_CLEAN));   // Abort
+    EXPECT_FALSE(window_->click(IDC_CLEAN));  // already disabled
+    window_->run([](HeadlessWindow& w) { OnCleanButton(&w); });  // even if it got through
+    EXPECT_TRUE(abortRequested.load());
+    server_.openGate("go" + std::to_string(links));
+    ASSERT_TRUE(proc_.waitFinished(++runs_));
+    std::string log = Log();
+    EXPECT_EQ(log.find("Abort pending...\r\n"), log.rfind("Abort pending...\r\n"));
+    EXPECT_NE(log.find("Abort pending...\r\n"), std::string::npos);
+    ASSERT_GE(log.size(), 12u);
+    EXPECT_EQ(log.substr(log.size() - 12), "\r\nAborted!\r\n");
+    EXPECT_EQ(log.find("broken lin"), std::string::npos);
+    EXPECT_EQ(server_.requestCount(), requestsBefore + 2);
+    EXPECT_EQ(ReadWhole(dir_ / "bookmarks.htm"), before);
+    EXPECT_FALSE(fs::exists(dir_ / "bookmarks.htm.bak"));
+    ExpectIdle();
+  }
+}
+
+TEST_F(CleanRunTest, ClickAfterTheRunGaveTheWindowBackDoesNothing) {
+  UseBookmarks({{"One", "/ok"}});
+  proc_.clickBeforeFinish = true;
+  Run();
+  EXPECT_EQ(Log().find("Abort pending"), std::string::npos);
+  ExpectIdle();
+  proc_.clickBeforeFinish = false;
+  Run();  // and the next click starts a run as usual
+  EXPECT_NE(Log().find("Complete!"), std::string::npos);
 }
 
 }  // namespace
