@@ -1,0 +1,194 @@
+#include "results/apply_actions.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "app/settings.h"
+#include "support/headless_fixture.h"
+
+namespace {
+
+LinkEntry* Link(NodeList& list, const char* name, const char* url, int32_t source,
+                int32_t result = CHECK_NONE, int32_t action = ACTION_LEAVE) {
+  auto* e = new LinkEntry(name, url, 0);
+  e->source = source;
+  e->checkResult.store(result);
+  e->action = action;
+  list.addTail(e);
+  return e;
+}
+
+LinkEntry* Folder(NodeList& list, const char* name, int32_t source) {
+  auto* e = new LinkEntry(name, nullptr, 0);
+  e->source = source;
+  list.addTail(e);
+  return e;
+}
+
+std::string Names(const NodeList& list) {
+  std::string out;
+  for (Node* n = list.head(); n->next; n = n->next) {
+    if (!out.empty()) out += ' ';
+    out += n->name ? n->name : "-";
+  }
+  return out;
+}
+
+class ApplyActionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = settings;
+    settings = &record_;
+    record_.flags = 0;  // nothing is saved unless a test asks for it
+  }
+  void TearDown() override {
+    FreeTree(tree_);
+    settings = saved_;
+  }
+  Settings record_;
+  Settings* saved_ = nullptr;
+  NodeList tree_;
+};
+
+TEST_F(ApplyActionsTest, ShiftedBookmarksGoIntoANewFolderAtTheEnd) {
+  HeadlessMainWindow main;
+  TimeValue before = static_cast<TimeValue>(std::time(nullptr));
+  LinkEntry* a = Link(tree_, "A", "http://a/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND, ACTION_SHIFT);
+  LinkEntry* f = Folder(tree_, "Folder", SOURCE_BOOKMARKS);
+  LinkEntry* b = Link(f->children, "B", "http://b/", SOURCE_BOOKMARKS, CHECK_INVALID_HOST,
+                      ACTION_SHIFT);
+  b->addDate = 77;
+  b->newUrl.assign("http://kept/");
+  Link(tree_, "C", "http://c/", SOURCE_BOOKMARKS, 200, ACTION_SHIFT);  // no problem: ignored
+  ApplyActions(main.window, tree_);
+
+  EXPECT_EQ(Names(tree_), "A Folder C Broken Links");
+  LinkEntry* folder = LinkEntry::of(tree_.tailPred());
+  EXPECT_EQ(folder->source, SOURCE_BOOKMARKS);
+  EXPECT_GE(folder->lastVisit, before);
+  EXPECT_TRUE(folder->isFolder());
+  EXPECT_EQ(Names(folder->children), "A B");
+  LinkEntry* copyB = LinkEntry::of(folder->children.tailPred());
+  EXPECT_EQ(copyB->action, ACTION_LEAVE);
+  EXPECT_EQ(copyB->checkResult.load(), CHECK_INVALID_HOST);
+  EXPECT_EQ(copyB->addDate, 77);
+  EXPECT_STREQ(copyB->url.c_str(), "http://b/");
+  EXPECT_STREQ(copyB->newUrl.c_str(), "http://kept/");
+  EXPECT_EQ(a->action, ACTION_DELETE);
+  EXPECT_EQ(b->action, ACTION_DELETE);
+  EXPECT_EQ(main.log(), "Cleaning up URL list...\r\n");
+}
+
+TEST_F(ApplyActionsTest, NewFolderTakesItsSortedPlaceWhenSorting) {
+  record_.flags = FLAG_SORT_BOOKMARKS;
+  Link(tree_, "Alpha", "http://a/", SOURCE_FAVORITES, CHECK_NOT_FOUND, ACTION_SHIFT);
+  Link(tree_, "Charlie", "http://c/", SOURCE_BOOKMARKS | SOURCE_FAVORITES);
+  ApplyActions(nullptr, tree_);
+  EXPECT_EQ(Names(tree_), "Alpha Broken Links Charlie");
+  EXPECT_EQ(tree_.head()->next->source, SOURCE_FAVORITES);
+}
+
+TEST_F(ApplyActionsTest, ExistingNestedFolderInAnyCaseReceivesCopiesAfterItsChildren) {
+  Link(tree_, "Broken Links", "http://not-a-folder/", SOURCE_BOOKMARKS);
+  LinkEntry* outer = Folder(tree_, "Outer", SOURCE_BOOKMARKS);
+  LinkEntry* target = Folder(outer->children, "bROKEN lINKS", SOURCE_BOOKMARKS);
+  Link(target->children, "Old", "http://old/", SOURCE_BOOKMARKS);
+  LinkEntry* later = Folder(tree_, "Broken Links", SOURCE_BOOKMARKS);
+  Link(tree_, "A", "http://a/", SOURCE_FAVORITES, CHECK_NOT_FOUND, ACTION_SHIFT);
+  Link(tree_, "B", "http://b/", SOURCE_BOOKMARKS | SOURCE_FAVORITES, CHECK_FORBIDDEN,
+       ACTION_SHIFT);
+  EXPECT_EQ(FindBrokenLinksFolder(tree_), target);
+  ApplyActions(nullptr, tree_);
+  EXPECT_EQ(Names(target->children), "Old A B");
+  EXPECT_EQ(target->source, SOURCE_BOOKMARKS | SOURCE_FAVORITES);
+  EXPECT_TRUE(later->children.isEmpty());
+  EXPECT_EQ(LinkEntry::of(target->children.tailPred())->source,
+            SOURCE_BOOKMARKS | SOURCE_FAVORITES);
+}
+
+TEST_F(ApplyActionsTest, LinkInsideTheFolderMovesToItsEnd) {
+  LinkEntry* folder = Folder(tree_, "broken links", SOURCE_BOOKMARKS);
+  LinkEntry* x = Link(folder->children, "X", "http://x/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND,
+                      ACTION_SHIFT);
+  Link(folder->children, "Y", "http://y/", SOURCE_BOOKMARKS);
+  ApplyActions(nullptr, tree_);
+  EXPECT_EQ(Names(folder->children), "X Y X");
+  EXPECT_EQ(x->action, ACTION_DELETE);
+  EXPECT_EQ(LinkEntry::of(folder->children.tailPred())->action, ACTION_LEAVE);
+}
+
+TEST_F(ApplyActionsTest, WithoutShiftNothingIsSearchedOrMade) {
+  LinkEntry* folder = Folder(tree_, "Broken Links", SOURCE_BOOKMARKS);
+  LinkEntry* moved = Link(tree_, "M", "http://m/", SOURCE_BOOKMARKS, CHECK_MOVED, ACTION_UPDATE);
+  moved->newUrl.assign("http://new/");
+  LinkEntry* stay = Link(tree_, "S", "http://s/", SOURCE_BOOKMARKS, CHECK_MOVED, ACTION_LEAVE);
+  stay->newUrl.assign("http://elsewhere/");
+  LinkEntry* noLocation =
+      Link(tree_, "N", "http://n/", SOURCE_BOOKMARKS, CHECK_MOVED, ACTION_UPDATE);
+  LinkEntry* gone = Link(tree_, "D", "http://d/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND,
+                         ACTION_DELETE);
+  LinkEntry* fine = Link(tree_, "F", "http://f/", SOURCE_BOOKMARKS, 200, ACTION_UPDATE);
+  fine->newUrl.assign("http://ignored/");
+  ApplyActions(nullptr, tree_);
+  EXPECT_EQ(Names(tree_), "Broken Links M S N D F");
+  EXPECT_EQ(folder->source, SOURCE_BOOKMARKS);
+  EXPECT_STREQ(moved->url.c_str(), "http://new/");
+  EXPECT_STREQ(stay->url.c_str(), "http://s/");
+  EXPECT_STREQ(noLocation->url.c_str(), "http://n/");  // still a link, not an empty folder
+  EXPECT_TRUE(noLocation->isLink());
+  EXPECT_EQ(gone->action, ACTION_DELETE);
+  EXPECT_STREQ(fine->url.c_str(), "http://f/");
+}
+
+TEST_F(ApplyActionsTest, ProgressAdvancesOncePerLink) {
+  HeadlessMainWindow main;
+  main.window->run([](HeadlessWindow& w) {
+    w.setProgressRange(IDC_PROGRESS, 0, 10);
+    w.setProgressStep(IDC_PROGRESS, 1);
+    w.setProgressPos(IDC_PROGRESS, 7);
+  });
+  LinkEntry* folder = Folder(tree_, "F", SOURCE_BOOKMARKS);
+  Link(folder->children, "a", "http://a/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND, ACTION_SHIFT);
+  Link(folder->children, "b", "http://b/", SOURCE_BOOKMARKS, 200);
+  Folder(tree_, "empty", SOURCE_BOOKMARKS);
+  tree_.addTail(new LinkEntry());
+  Link(tree_, "c", "http://c/", SOURCE_BOOKMARKS);
+  ApplyActions(main.window, tree_);
+  main.ui.flush();
+  EXPECT_EQ(main.window->progressPos(IDC_PROGRESS), 3);
+}
+
+TEST_F(ApplyActionsTest, SavesAsTheFlagsSayAndReportsFailures) {
+  HeadlessMainWindow main;
+  std::filesystem::path missing =
+      std::filesystem::temp_directory_path() / "qf-apply-missing-dir" / "sub";
+  record_.bookmarkFile.assign((missing / "bookmark.htm").c_str());
+  record_.favoritesFolder.assign(missing.c_str());
+
+  record_.flags = FLAG_CLEAN_FAVORITES;
+  ApplyActions(main.window, tree_);
+  EXPECT_EQ(main.log(), "Cleaning up URL list...\r\nSaving Favorites...\r\nSave failed!\r\n");
+
+  main.window->run([](HeadlessWindow& w) { w.setText(IDC_LOG, ""); });
+  record_.flags = FLAG_SYNCHRONISE;
+  ApplyActions(main.window, tree_);
+  EXPECT_EQ(main.log(),
+            "Cleaning up URL list...\r\nSaving Bookmark file...\r\nSave failed!\r\nSaving "
+            "Favorites...\r\nSave failed!\r\n");
+}
+
+TEST_F(ApplyActionsTest, DeepTreeIsWalkedWithoutRecursion) {
+  NodeList* list = &tree_;
+  for (int i = 0; i < 200000; ++i) list = &Folder(*list, "d", SOURCE_BOOKMARKS)->children;
+  LinkEntry* deep =
+      Link(*list, "deep", "http://deep/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND, ACTION_SHIFT);
+  Folder(*list, "Broken Links", SOURCE_BOOKMARKS);
+  ApplyActions(nullptr, tree_);
+  EXPECT_EQ(deep->action, ACTION_DELETE);
+  EXPECT_EQ(Names(LinkEntry::of(list->tailPred())->children), "deep");
+}
+
+}  // namespace
