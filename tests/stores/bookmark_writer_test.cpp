@@ -1,0 +1,386 @@
+#include "stores/bookmark_writer.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "platform/files.h"
+#include "stores/bookmark_reader.h"
+
+namespace {
+
+const char kHeader[] =
+    "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<TITLE>Bookmarks</TITLE>\r\n<H1>Bookmarks</H1>\r\n";
+
+std::string Slurp(const std::string& path) {
+  std::string out;
+  EXPECT_TRUE(ReadWholeFile(path.c_str(), out)) << path;
+  return out;
+}
+
+LinkEntry* AddLink(NodeList& list, const char* title, const char* url, TimeValue visit) {
+  auto* e = new LinkEntry(title, url, visit);
+  list.addTail(e);
+  return e;
+}
+
+LinkEntry* AddFolder(NodeList& list, const char* name) { return AddLink(list, name, nullptr, 0); }
+
+class BookmarkWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override { settings = &record_; }
+  void TearDown() override {
+    FreeTree(tree_);
+    settings = nullptr;
+  }
+  std::string Format() {
+    std::string out;
+    FormatBookmarkFile(tree_, out);
+    return out;
+  }
+  Settings record_;
+  NodeList tree_;
+};
+
+TEST_F(BookmarkWriterTest, EmptyTreeGivesTheHeaderAndOneEmptyList) {
+  EXPECT_EQ(Format(), std::string(kHeader) + "<DL><p>\r\n</DL><p>\r\n");
+}
+
+TEST_F(BookmarkWriterTest, WritesTheDocumentedLayout) {
+  LinkEntry* folder = AddFolder(tree_, "Folder");
+  folder->addDate = 10;
+  LinkEntry* link = AddLink(folder->children, "Name", "http://x/", 20);
+  link->addDate = 30;
+  link->lastModified = 40;
+  tree_.addTail(new LinkEntry());
+  EXPECT_EQ(Format(), std::string(kHeader) +
+                          "<DL><p>\r\n"
+                          "    <DT><H3 FOLDED ADD_DATE=\"10\">Folder</H3>\r\n"
+                          "    <DL><p>\r\n"
+                          "        <DT><A HREF=\"http://x/\" ADD_DATE=\"30\" LAST_VISIT=\"20\" "
+                          "LAST_MODIFIED=\"40\">Name</A>\r\n"
+                          "    </DL><p>\r\n"
+                          "    <HR>\r\n"
+                          "</DL><p>\r\n");
+}
+
+TEST_F(BookmarkWriterTest, WhatBelongsOnlyToTheFavoritesOrIsDeletedIsLeftOut) {
+  LinkEntry* favOnly = AddFolder(tree_, "FavOnly");
+  favOnly->source = SOURCE_FAVORITES;
+  AddLink(favOnly->children, "inner", "http://inner/", 1);  // has the bookmark bit
+  LinkEntry* both = AddFolder(tree_, "Both");
+  both->source = SOURCE_FAVORITES | SOURCE_BOOKMARKS;
+  AddLink(both->children, "fav", "http://fav/", 1)->source = SOURCE_FAVORITES;
+  LinkEntry* gone = AddLink(tree_, "gone", "http://gone/", 1);
+  gone->action = ACTION_DELETE;
+  gone->description.assign("lost with its link");
+  AddLink(tree_, "shifted", "http://s/", 2)->action = ACTION_SHIFT;
+  AddLink(tree_, "updated", "http://new/", 3)->action = ACTION_UPDATE;
+  AddLink(tree_, "A & <b>", "http://a/?x=1&y=2", 4);
+  EXPECT_EQ(Format(), std::string(kHeader) +
+                          "<DL><p>\r\n"
+                          "    <DT><H3 FOLDED ADD_DATE=\"0\">Both</H3>\r\n"
+                          "    <DL><p>\r\n"
+                          "    </DL><p>\r\n"
+                          "    <DT><A HREF=\"http://s/\" ADD_DATE=\"2\" LAST_VISIT=\"2\" "
+                          "LAST_MODIFIED=\"2\">shifted</A>\r\n"
+                          "    <DT><A HREF=\"http://new/\" ADD_DATE=\"3\" LAST_VISIT=\"3\" "
+                          "LAST_MODIFIED=\"3\">updated</A>\r\n"
+                          "    <DT><A HREF=\"http://a/?x=1&y=2\" ADD_DATE=\"4\" LAST_VISIT=\"4\" "
+                          "LAST_MODIFIED=\"4\">A & <b></A>\r\n"
+                          "</DL><p>\r\n");
+}
+
+TEST_F(BookmarkWriterTest, LongNamesTitlesAndDatesAreWrittenWhole) {
+  std::string name(300, 'n');
+  CopySettingsText(record_.bookmarkTitle, "T&<le>");
+  LinkEntry* folder = AddFolder(tree_, name.c_str());
+  folder->addDate = -1;
+  LinkEntry* link = AddLink(tree_, "t", "http://t/", 99999999999LL);
+  link->lastModified = INT64_MIN;
+  std::string out = Format();
+  EXPECT_NE(out.find("<TITLE>T&<le></TITLE>\r\n<H1>T&<le></H1>\r\n"), std::string::npos);
+  EXPECT_NE(out.find("<DT><H3 FOLDED ADD_DATE=\"-1\">" + name + "</H3>\r\n"), std::string::npos);
+  EXPECT_NE(out.find("ADD_DATE=\"99999999999\" LAST_VISIT=\"99999999999\" "
+                     "LAST_MODIFIED=\"-9223372036854775808\""),
+            std::string::npos);
+}
+
+TEST_F(BookmarkWriterTest, KeptTextsGoBackWhereTheyWere) {
+  std::string text =
+      "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<META HTTP-EQUIV=\"Content-Type\" "
+      "CONTENT=\"text/html; charset=UTF-8\">\n<TITLE>Mine</TITLE>\n<H1>Mine</H1>\n"
+      "<DD>About the file\n<DL><p>\n"
+      "<DT><H3 ADD_DATE=\"0000000000\" LAST_MODIFIED=\"7\" PERSONAL_TOOLBAR_FOLDER=\"true\">Bar"
+      "</H3>\n<DD>About the bar\n<DL><p>\n"
+      "<DT><A HREF=\"http://x/\" ADD_DATE=\"0012\" LAST_VISIT=\"99999999999999999999\" "
+      "ICON_URI=\"i\" LAST_MODIFIED=\"2016-11-05\" TAGS=\"a\">x</A>\n"
+      "<DD>line one\nline two\n<HR>\n</DL><p>\n</DL><p>\n";
+  int32_t count = 0;
+  ReadBookmarkText(text.data(), text.size(), tree_, count);
+  EXPECT_EQ(Format(),
+            "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<META HTTP-EQUIV=\"Content-Type\" "
+            "CONTENT=\"text/html; charset=UTF-8\">\r\n<TITLE>Mine</TITLE>\r\n<H1>Mine</H1>\r\n"
+            "<DD>About the file\r\n<DL><p>\r\n"
+            "    <DT><H3 FOLDED ADD_DATE=\"0\" LAST_MODIFIED=\"7\" "
+            "PERSONAL_TOOLBAR_FOLDER=\"true\">Bar</H3>\r\n"
+            "    <DD>About the bar\r\n    <DL><p>\r\n"
+            "        <DT><A HREF=\"http://x/\" ADD_DATE=\"0012\" "
+            "LAST_VISIT=\"99999999999999999999\" LAST_MODIFIED=\"2016-11-05\" ICON_URI=\"i\" "
+            "TAGS=\"a\">x</A>\r\n"
+            "        <DD>line one\nline two\r\n        <HR>\r\n"
+            "    </DL><p>\r\n</DL><p>\r\n");
+  // A date the program changes is written as its number.
+  LinkEntry* x = LinkEntry::of(LinkEntry::of(tree_.head())->children.head());
+  x->lastVisit = 1000;
+  x->addDate = 13;
+  std::string out = Format();
+  EXPECT_NE(out.find("ADD_DATE=\"13\" LAST_VISIT=\"1000\" LAST_MODIFIED=\"2016-11-05\""),
+            std::string::npos);
+}
+
+TEST_F(BookmarkWriterTest, VeryDeepTreesAreWrittenWithBoundedIndentation) {
+  const int depth = 100000;
+  NodeList* list = &tree_;
+  for (int i = 0; i < depth; ++i) list = &AddFolder(*list, "f")->children;
+  AddLink(*list, "deep", "http://deep/", 1);
+  std::string out = Format();
+  EXPECT_LT(out.size(), 1000u * depth);  // grows with the depth, not with its square
+  FreeTree(tree_);
+  int32_t count = 0;
+  ReadBookmarkText(out.data(), out.size(), tree_, count);
+  EXPECT_EQ(count, 1);
+  std::string again;
+  FormatBookmarkFile(tree_, again);
+  EXPECT_EQ(again, out);
+}
+
+class BookmarkSaveTest : public BookmarkWriterTest {
+ protected:
+  void SetUp() override {
+    BookmarkWriterTest::SetUp();
+    char dir[] = "/tmp/qf-bm-writeXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+    path_ = dir_ + "/bookmark.htm";
+    record_.bookmarkFile.assign(path_.c_str());
+  }
+  void TearDown() override {
+    if (DIR* d = opendir(dir_.c_str())) {
+      while (dirent* e = readdir(d)) {
+        if (e->d_name[0] != '.') std::remove((dir_ + "/" + e->d_name).c_str());
+      }
+      closedir(d);
+    }
+    rmdir(dir_.c_str());
+    BookmarkWriterTest::TearDown();
+  }
+  void Put(const std::string& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
+  int FileCount() {
+    int n = 0;
+    if (DIR* d = opendir(dir_.c_str())) {
+      while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+      closedir(d);
+    }
+    return n;
+  }
+  std::string dir_, path_;
+};
+
+TEST_F(BookmarkSaveTest, SaveReplacesTheFileAndKeepsTheOldOneAsBackup) {
+  AddLink(tree_, "one", "http://1/", 5);
+  EXPECT_TRUE(WriteBookmarkFile(tree_));
+  std::string first = Slurp(path_);
+  EXPECT_EQ(first, Format());
+  EXPECT_EQ(FileCount(), 1);  // nothing to back up yet, no temporary left
+  AddLink(tree_, "two", "http://2/", 6);
+  EXPECT_TRUE(WriteBookmarkFile(tree_));
+  EXPECT_EQ(Slurp(path_), Format());
+  EXPECT_EQ(Slurp(path_ + ".bak"), first);
+  EXPECT_EQ(FileCount(), 2);
+}
+
+TEST_F(BookmarkSaveTest, AFailedSaveLeavesTheOldFileAndSaysSo) {
+  Put(path_, "old contents");
+  AddLink(tree_, "one", "http://1/", 5);
+  {
+    InputFile reader;  // the file is in use
+    ASSERT_TRUE(reader.open(path_.c_str()));
+    EXPECT_FALSE(WriteBookmarkFile(tree_));
+  }
+  EXPECT_EQ(Slurp(path_), "old contents");
+  // A write that fails part way: the file size limit stops it.
+  std::string big(1 << 20, 'i');
+  AddLink(tree_, "big", "http://big/", 1)->extraAttributes.assign(big.c_str());
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = old;
+  limited.rlim_cur = 100000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  bool saved = WriteBookmarkFile(tree_);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, previous);
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(Slurp(path_), "old contents");
+  EXPECT_EQ(FileCount(), 1);
+  record_.bookmarkFile.assign((dir_ + "/missing/bookmark.htm").c_str());
+  EXPECT_FALSE(WriteBookmarkFile(tree_));
+}
+
+// Round trips: what a file holds comes back after a read, a write and a second read.
+
+void ExpectSameDates(const LinkEntry& before, const LinkEntry& after, const std::string& where) {
+  EXPECT_EQ(after.addDate, before.addDate ? before.addDate : before.lastVisit) << where;
+  if (before.isLink()) {
+    EXPECT_EQ(after.lastVisit, before.lastVisit) << where;
+    EXPECT_EQ(after.lastModified, before.lastModified ? before.lastModified : before.lastVisit)
+        << where;
+  }
+}
+
+void ExpectSameTree(const NodeList& a, const NodeList& b, const std::string& file) {
+  std::vector<std::pair<Node*, Node*>> stack{{a.head(), b.head()}};
+  while (!stack.empty()) {
+    auto [x, y] = stack.back();
+    stack.pop_back();
+    for (; x->next && y->next; x = x->next, y = y->next) {
+      const LinkEntry& p = *LinkEntry::of(x);
+      const LinkEntry& q = *LinkEntry::of(y);
+      std::string where = file + ": " + (p.name ? p.name : "<separator>");
+      ASSERT_EQ(p.isSeparator(), q.isSeparator()) << where;
+      if (p.name) {
+        EXPECT_STREQ(p.name, q.name) << where;
+      }
+      EXPECT_EQ(std::string(p.url.c_str()), std::string(q.url.c_str())) << where;
+      EXPECT_EQ(std::string(p.extraAttributes.c_str()), q.extraAttributes.c_str()) << where;
+      EXPECT_EQ(p.description.data == nullptr, q.description.data == nullptr) << where;
+      EXPECT_EQ(std::string(p.description.c_str()), q.description.c_str()) << where;
+      if (!p.isSeparator()) {
+        ExpectSameDates(p, q, where);
+      }
+      stack.push_back({p.children.head(), q.children.head()});
+    }
+    EXPECT_TRUE(x->next == nullptr && y->next == nullptr) << file << ": lists differ in length";
+  }
+}
+
+// Every double-quoted value of the named attribute of an <A tag in the text.
+std::multiset<std::string> Values(const std::string& text, const char* attribute) {
+  std::multiset<std::string> out;
+  std::regex re(std::string("<[Aa][ \t](?:[^>\r\n]*?[ \t])?") + attribute + "=\"([^\"\r\n]*)\"");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator();
+       ++it)
+    out.insert((*it)[1].str());
+  return out;
+}
+
+size_t CountDescriptions(const NodeList& list) {
+  size_t n = 0;
+  std::vector<const NodeList*> stack{&list};
+  while (!stack.empty()) {
+    const NodeList* l = stack.back();
+    stack.pop_back();
+    for (Node* x = l->head(); x->next; x = x->next) {
+      n += LinkEntry::of(x)->description.data != nullptr;
+      stack.push_back(&LinkEntry::of(x)->children);
+    }
+  }
+  return n;
+}
+
+std::vector<std::string> DataFiles() {
+  std::vector<std::string> files;
+  std::string dir = std::string(QF_TEST_DATA_DIR) + "/bookmarks";
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0)
+        files.push_back(dir + "/" + name);
+    }
+    closedir(d);
+  }
+  return files;
+}
+
+TEST_F(BookmarkWriterTest, RealAndStyledFilesSurviveAReadAndAWrite) {
+  std::vector<std::string> files = DataFiles();
+  ASSERT_GE(files.size(), 30u);
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
+    std::string original = Slurp(path);
+    FreeTree(tree_);
+    record_.setDefaults();
+    int32_t count1 = 0, count2 = 0;
+    ReadBookmarkText(original.data(), original.size(), tree_, count1);
+    std::string title = record_.bookmarkTitle;
+    std::string header = record_.bookmarkHeader.c_str();
+    std::string written = Format();
+    NodeList second;
+    ReadBookmarkText(written.data(), written.size(), second, count2);
+    EXPECT_EQ(count1, count2);
+    EXPECT_EQ(title, record_.bookmarkTitle);
+    EXPECT_EQ(header, record_.bookmarkHeader.c_str());
+    ExpectSameTree(tree_, second, path);
+    std::string again;
+    FormatBookmarkFile(second, again);
+    EXPECT_EQ(again, written);  // a second save changes nothing
+    // Independently of the reader: every address and icon the file holds is written.
+    std::multiset<std::string> hrefs = Values(written, "HREF");
+    for (const std::string& href : Values(original, "HREF")) {
+      EXPECT_TRUE(hrefs.count(href)) << href;
+    }
+    std::multiset<std::string> icons = Values(written, "ICON");
+    for (const std::string& icon : Values(original, "ICON")) {
+      EXPECT_TRUE(icons.count(icon)) << icon.substr(0, 60);
+    }
+    // Every <DD> line of the file gives a description (the file's own, or an entry's).
+    size_t dd = 0;
+    std::regex ddLine("(^|[\r\n])[ \t]*<[Dd][Dd]>");
+    for (auto it = std::sregex_iterator(original.begin(), original.end(), ddLine);
+         it != std::sregex_iterator(); ++it)
+      ++dd;
+    EXPECT_EQ(dd, CountDescriptions(tree_) + (record_.bookmarkDescription.data ? 1 : 0));
+    FreeTree(second);
+  }
+}
+
+TEST_F(BookmarkWriterTest, StyledFilesKeepWhatTheyHold) {
+  std::string path = std::string(QF_TEST_DATA_DIR) + "/bookmarks/styled-firefox.html";
+  std::string original = Slurp(path);
+  int32_t count = 0;
+  ReadBookmarkText(original.data(), original.size(), tree_, count);
+  std::string out = Format();
+  EXPECT_EQ(count, 6);
+  EXPECT_NE(out.find("<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<META HTTP-EQUIV=\"Content-Type\""),
+            std::string::npos);
+  EXPECT_NE(out.find("content=\"default-src 'self'; script-src 'none'; img-src data: *; "
+                     "object-src 'none'\">\r\n<TITLE>"),
+            std::string::npos);
+  EXPECT_NE(out.find("    <HR>\r\n    <DT><H3 FOLDED ADD_DATE=\"1700000200\" "
+                     "LAST_MODIFIED=\"1700000300\">Reading</H3>\r\n    <DD>Articles to read "
+                     "later\r\n"),
+            std::string::npos);
+  EXPECT_NE(out.find("SHORTCUTURL=\"k\" POST_DATA=\"q%3D%25s\" LAST_CHARSET=\"UTF-8\">"),
+            std::string::npos);
+  EXPECT_NE(out.find("ADD_DATE=\"4102444800\" LAST_VISIT=\"4102444800\" "
+                     "LAST_MODIFIED=\"4102444801\""),
+            std::string::npos);
+}
+
+}  // namespace
