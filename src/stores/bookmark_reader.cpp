@@ -1,5 +1,6 @@
 #include "stores/bookmark_reader.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -191,9 +192,10 @@ void TextAfterTag(const char* tagEnd, const char* end, const char* marker, const
 }
 
 bool HasPlainNumberText(const char* text, size_t length, TimeValue value) {
-  char buffer[32];
-  int n = std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(value));
-  return n >= 0 && static_cast<size_t>(n) == length && std::memcmp(buffer, text, length) == 0;
+  char buffer[24];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(value));
+  size_t n = static_cast<size_t>(result.ptr - buffer);
+  return n == length && std::memcmp(buffer, text, length) == 0;
 }
 
 // Remembers the original text of a date when writing the number would change it.
@@ -230,9 +232,10 @@ class Reader {
   enum class Kind { Other, Link, Folder, Title, ListEnd, Separator };
 
   Kind Classify(const Line& line, size_t* where, size_t* separatorAt, int* listEnds);
-  void ReadLink(const Line& line, size_t at);
+  void ReadLink(const Line& line);
   void ReadFolder(const Line& line, size_t at);
   void ReadTitle(const Line& line, size_t at);
+  void KeepExtras(TextString& out);
   void AddSeparator();
   bool EndList();  // false when the top-level list ended
   void Insert(LinkEntry* entry);
@@ -252,6 +255,7 @@ class Reader {
   size_t metaResume_ = 0;
   std::vector<Level> levels_;
   std::vector<Attribute> attributes_;
+  const char* linkTagEnd_ = nullptr;
   LinkEntry* lastEntry_ = nullptr;
   // The description being read and the entry it belongs to.
   bool inDescription_ = false;
@@ -264,7 +268,7 @@ class Reader {
   std::unordered_map<std::string, LinkEntry*> folders_;
   std::unordered_set<const NodeList*> indexedLists_;
   std::string key_;
-  std::string scratch_;
+  std::vector<const Attribute*> extras_;  // attributes the writer does not write itself
   NodeList discarded_;
 };
 
@@ -305,7 +309,7 @@ void Reader::Run() {
     if (separatorAt != kNotFound && kind != Kind::Separator) AddSeparator();
     switch (kind) {
       case Kind::Link:
-        ReadLink(line, where);
+        ReadLink(line);
         break;
       case Kind::Folder:
         ReadFolder(line, where);
@@ -353,6 +357,7 @@ Reader::Kind Reader::Classify(const Line& line, size_t* where, size_t* separator
       for (const Attribute& a : attributes_) {
         if (NameIs(a, "HREF")) {
           *where = at;
+          linkTagEnd_ = tagEnd;  // ReadLink goes on from the attributes read here
           return Kind::Link;
         }
       }
@@ -399,12 +404,12 @@ void Reader::Insert(LinkEntry* entry) {
     list.addTail(entry);
 }
 
-void Reader::ReadLink(const Line& line, size_t at) {
+void Reader::ReadLink(const Line& line) {
   const char* end = line.text + line.length;
-  const char* tagEnd = ParseAttributes(line.text + at + 2, end, attributes_);
+  const char* tagEnd = linkTagEnd_;
   const Attribute* href = nullptr;
   const Attribute* dates[3] = {nullptr, nullptr, nullptr};  // add, visit, modified
-  scratch_.clear();
+  extras_.clear();
   for (const Attribute& a : attributes_) {
     const Attribute** known = nullptr;
     if (NameIs(a, "HREF")) {
@@ -423,9 +428,7 @@ void Reader::ReadLink(const Line& line, size_t at) {
       *known = &a;
       continue;
     }
-    if (!scratch_.empty()) scratch_ += ' ';
-    scratch_.append(a.raw, a.rawLength);
-    if (a.unterminated) scratch_ += a.value[-1];  // close the quote the line left open
+    extras_.push_back(&a);
   }
   TimeValue parsed[3] = {0, 0, 0}, value[3] = {0, 0, 0};
   for (int i = 0; i < 3; ++i) {
@@ -451,7 +454,7 @@ void Reader::ReadLink(const Line& line, size_t at) {
   for (int i = 0; i < 3; ++i) {
     if (dates[i]) KeepDateText(*entry, kKinds[i], *dates[i], parsed[i], value[i]);
   }
-  if (!scratch_.empty()) entry->extraAttributes.assign(scratch_.data(), scratch_.size());
+  KeepExtras(entry->extraAttributes);
   Insert(entry);
   // An empty address makes the entry a folder for everyone else, merging included.
   if (href->valueLength == 0) RememberFolder(*levels_.back().list, entry);
@@ -477,22 +480,20 @@ void Reader::ReadFolder(const Line& line, size_t at) {
     if (folder) folder->setName(name, nameLength);
     if (folder && folder->name) {
       const Attribute* added = nullptr;
-      scratch_.clear();
+      extras_.clear();
       for (const Attribute& a : attributes_) {
         if (!added && NameIs(a, "ADD_DATE")) {
           added = &a;
           continue;
         }
         if (NameIs(a, "FOLDED") && a.valueLength == 0) continue;  // the writer writes it
-        if (!scratch_.empty()) scratch_ += ' ';
-        scratch_.append(a.raw, a.rawLength);
-        if (a.unterminated) scratch_ += a.value[-1];  // close the quote the line left open
+        extras_.push_back(&a);
       }
       if (added) {
         folder->addDate = ParseBookmarkDate(added->value, added->valueLength);
         KeepDateText(*folder, DATE_TEXT_ADD, *added, folder->addDate, folder->addDate);
       }
-      if (!scratch_.empty()) folder->extraAttributes.assign(scratch_.data(), scratch_.size());
+      KeepExtras(folder->extraAttributes);
       Insert(folder);
       RememberFolder(list, folder);
     } else {
@@ -506,6 +507,23 @@ void Reader::ReadFolder(const Line& line, size_t at) {
   // freed at the end, so that they do not land in the wrong folder.
   levels_.push_back({folder ? &folder->children : &discarded_, setsBroken});
   lastEntry_ = folder;
+}
+
+// Keeps the attributes in extras_ as they stand, one space apart, in a single allocation.
+void Reader::KeepExtras(TextString& out) {
+  if (extras_.empty()) return;
+  size_t total = extras_.size() - 1;
+  for (const Attribute* a : extras_) total += a->rawLength + (a->unterminated ? 1 : 0);
+  if (total > 0x7FFFFFF0u || !out.reserve(static_cast<int32_t>(total))) return;
+  char* p = out.data;
+  for (const Attribute* a : extras_) {
+    if (p != out.data) *p++ = ' ';
+    std::memcpy(p, a->raw, a->rawLength);
+    p += a->rawLength;
+    if (a->unterminated) *p++ = a->value[-1];  // close the quote the line left open
+  }
+  *p = 0;
+  out.length = static_cast<int32_t>(p - out.data);
 }
 
 void Reader::ReadTitle(const Line& line, size_t at) {
