@@ -4,6 +4,7 @@
 
 #include "app/about_dialog.h"
 #include "app/settings.h"
+#include "app/settings_dialog.h"
 #include "app/settings_storage.h"
 #include "check/clean_run.h"
 #include "check/clean_run_state.h"
@@ -14,7 +15,8 @@ namespace {
 
 // The Settings dialog, modal and owned by the main window; its result is not needed.
 void RunSettingsDialog(Window& window) {
-  (void)window;  // the Settings dialog is not part of this build yet
+  SettingsDialogProc proc;
+  window.showModal(IDD_SETTINGS, proc);
 }
 
 void RunAboutBox(Window& window) {

@@ -14,6 +14,7 @@
 
 #include "app/about_dialog.h"
 #include "app/settings.h"
+#include "app/settings_dialog.h"
 #include "app/settings_storage.h"
 #include "check/clean_run.h"
 #include "check/progress.h"
@@ -249,6 +250,64 @@ TEST_F(MainWindowTest, QuitDuringARunIsTakenAsClose) {
   EXPECT_EQ(Finish(), 0);
   EXPECT_TRUE(main->ended());
   EXPECT_EQ(WindowCount(IDD_RESULTS), 0);  // an aborted run asks nothing
+}
+
+TEST_F(MainWindowTest, FirstStartAsksForTheSettingsBeforeTheWindowIsReady) {
+  // Nothing stored: the Settings dialog comes during the main window's initialisation, before
+  // the counter and the welcome text are in place.
+  std::vector<std::string> seen;
+  ui_->setDialogHandler(IDD_SETTINGS, [&](HeadlessWindow& dialog) {
+    HeadlessWindow* main = nullptr;
+    for (HeadlessWindow* w : ui_->windows())
+      if (w->templateId() == IDD_MAIN_WINDOW) main = w;
+    seen.push_back(main ? main->text(IDC_THREAD_COUNT) + "|" + main->text(IDC_LOG) : "none");
+    dialog.click(ID_CANCEL);
+  });
+  HeadlessWindow* main = Start();
+  ASSERT_NE(main, nullptr);
+  ui_->settle();
+  EXPECT_EQ(seen, (std::vector<std::string>{"|"}));
+  // Cancelled: the window still opens, with the defaults.
+  EXPECT_EQ(main->text(IDC_LOG), WELCOME_TEXT);
+  EXPECT_EQ(main->text(IDC_THREAD_COUNT), "0");
+  uint32_t flags = 0;
+  ui_->run([&] { flags = settings->flags; });
+  EXPECT_EQ(flags, FLAG_BROKEN_ASK | FLAG_MOVED_ASK);
+  main->close();
+  EXPECT_EQ(Finish(), 0);
+
+  // A cancelled dialog stored nothing, so the next start asks again; confirmed, it is stored
+  // and the start after that does not ask.
+  ui_->setDialogHandler(IDD_SETTINGS, [&](HeadlessWindow& dialog) {
+    seen.push_back("again");
+    dialog.click(ID_OK);
+  });
+  main = Start();
+  ASSERT_NE(main, nullptr);
+  main->close();
+  EXPECT_EQ(Finish(), 0);
+  main = Start();
+  ASSERT_NE(main, nullptr);
+  main->close();
+  EXPECT_EQ(Finish(), 0);
+  EXPECT_EQ(seen, (std::vector<std::string>{"|", "again"}));
+}
+
+TEST_F(MainWindowTest, SettingsButtonOpensTheSettingsDialog) {
+  StoreSettings(FLAG_BROKEN_ASK | FLAG_MOVED_ASK);
+  int shown = 0;
+  ui_->setDialogHandler(IDD_SETTINGS, [&](HeadlessWindow& dialog) {
+    ++shown;
+    dialog.click(ID_CANCEL);
+  });
+  HeadlessWindow* main = Start();
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(shown, 0);
+  EXPECT_TRUE(main->click(IDC_SETTINGS));
+  EXPECT_EQ(shown, 1);
+  EXPECT_FALSE(main->ended());
+  main->close();
+  EXPECT_EQ(Finish(), 0);
 }
 
 }  // namespace
