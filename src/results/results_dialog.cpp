@@ -3,14 +3,10 @@
 #include <cstring>
 #include <vector>
 
+#include "app/browser.h"
 #include "platform/text.h"
 #include "results/report_results.h"
 #include "ui/dialog_template.h"
-
-#if __has_include("app/browser.h")
-#include "app/browser.h"
-#define QF_HAVE_BROWSER 1
-#endif
 
 namespace {
 
@@ -22,14 +18,7 @@ bool IsProblem(int32_t result) { return result == CHECK_MOVED || IsNotFoundGroup
 
 LinkEntry* EntryOf(ItemData data) { return reinterpret_cast<LinkEntry*>(data); }
 
-// The one place the dialog reaches the browser.
-void OpenLink(const LinkEntry& entry) {
-#ifdef QF_HAVE_BROWSER
-  OpenInBrowser(entry.url.c_str(), SW_SHOW);
-#else
-  (void)entry;
-#endif
-}
+void OpenLink(const LinkEntry& entry) { OpenInBrowser(entry.url.c_str(), SW_SHOW); }
 
 // The entry of a row, null when the row does not exist.
 LinkEntry* RowEntry(Controls& controls, int row) {
