@@ -1,0 +1,386 @@
+#include "app/cli_run.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/cli_options.h"
+#include "platform/net.h"
+#include "support/http_test_server.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteWhole(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+std::string Substitute(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+std::map<std::string, std::string> Files(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  std::error_code failure;
+  for (fs::recursive_directory_iterator it(dir, failure), end; !failure && it != end; ++it)
+    if (it->is_regular_file())
+      files[fs::relative(it->path(), dir).generic_string()] = ReadWhole(it->path());
+  return files;
+}
+
+// Output of a command: everything written to a stream, read back.
+class Capture {
+ public:
+  Capture() : file_(std::tmpfile()) {}
+  ~Capture() {
+    if (file_) std::fclose(file_);
+  }
+  FILE* file() { return file_; }
+  std::string text() {
+    std::fflush(file_);
+    std::rewind(file_);
+    std::string all;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) all.append(buffer, n);
+    return all;
+  }
+
+ private:
+  FILE* file_;
+};
+
+class CliRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("qf-cli-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "config");
+    // The per-user settings live under this folder while the test runs.
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    savedConfig_ = old ? old : "";
+    hadConfig_ = old != nullptr;
+    ::setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
+    port_ = std::to_string(server_.port());
+    SetNetResolver(NetResolverFromTable({{"links.test", {"127.0.0.1"}, "", 0}}));
+    server_.setReply("/ok", HttpTestServer::Reply::Status("HTTP/1.0 200 OK"));
+    server_.setReply("/fine", HttpTestServer::Reply::Status("HTTP/1.0 200 OK"));
+    server_.setReply("/moved", HttpTestServer::Reply::Status(
+                                   "HTTP/1.0 301 Moved Permanently",
+                                   "Location: http://127.0.0.1:" + port_ + "/new-home\r\n"));
+    server_.setReply("/moved-nowhere",
+                     HttpTestServer::Reply::Status("HTTP/1.0 301 Moved Permanently"));
+    server_.setReply("/forbidden", HttpTestServer::Reply::Status("HTTP/1.0 403 Forbidden"));
+  }
+  void TearDown() override {
+    SetNetResolver(nullptr);
+    if (hadConfig_)
+      ::setenv("XDG_CONFIG_HOME", savedConfig_.c_str(), 1);
+    else
+      ::unsetenv("XDG_CONFIG_HOME");
+    fs::remove_all(dir_);
+  }
+
+  // The bookmark file and Favorites folder of the clean-run test data, with this server.
+  void UseTestStores() {
+    fs::path input = fs::path(QF_TEST_DATA_DIR) / "cleanrun" / "input";
+    for (const auto& [name, text] : Files(input)) {
+      WriteWhole(dir_ / name, Substitute(text, "@PORT@", port_));
+      fs::last_write_time(dir_ / name,
+                          fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+    }
+  }
+  std::vector<std::string> StoreArgs() {
+    return {"--bookmarks", (dir_ / "bookmarks.htm").string(), "--favorites",
+            (dir_ / "favorites").string(), "--threads", "1", "--timeout", "10", "--retries", "0"};
+  }
+  std::string Expected(const std::string& name) {
+    return Substitute(ReadWhole(fs::path(QF_TEST_DATA_DIR) / "cleanrun" / "expected" / name),
+                      "@PORT@", port_);
+  }
+  static std::string Unix(const std::string& text) { return Substitute(text, "\r\n", "\n"); }
+
+  int Run(std::vector<std::string> args) {
+    Capture out, err;
+    int status = RunCli(args, out.file(), err.file());
+    out_ = out.text();
+    err_ = err.text();
+    return status;
+  }
+
+  HttpTestServer server_;
+  std::string port_;
+  fs::path dir_;
+  std::string savedConfig_;
+  bool hadConfig_ = false;
+  std::string out_, err_;
+};
+
+TEST_F(CliRunTest, WholeRunPrintsTheLogThenTheProblemsAndSaves) {
+  UseTestStores();
+  std::vector<std::string> args = StoreArgs();
+  for (const char* more : {"--broken", "shift", "--moved", "update", "--forbidden"})
+    args.push_back(more);
+  EXPECT_EQ(Run(args), CLI_EXIT_PROBLEMS);
+  EXPECT_EQ(out_, Unix(Expected("shift_log.txt") + Expected("shift_problems.txt")));
+  EXPECT_EQ(err_, "");
+  EXPECT_EQ(Files(dir_ / "favorites").size(), 4u);
+  EXPECT_TRUE(fs::exists(dir_ / "favorites" / "Broken Links" / "Gone too.url"));
+  // Nothing of the run's options is stored.
+  EXPECT_TRUE(Files(dir_ / "config").empty());
+}
+
+TEST_F(CliRunTest, WhereTheProgramWouldAskTheRowsArePrintedAndCancelSavesNothing) {
+  UseTestStores();
+  std::map<std::string, std::string> before = Files(dir_);
+  std::vector<std::string> args = StoreArgs();
+  for (const char* more : {"--broken", "ask", "--moved", "ask", "--forbidden"})
+    args.push_back(more);
+  EXPECT_EQ(Run(args), CLI_EXIT_PROBLEMS);
+  std::string host = "http://127.0.0.1:" + port_;
+  std::string rows =
+      "Forbidden page\tFav\tForbidden\tLeave\t" + host + "/forbidden\t\n" +
+      "Gone page\tBook\tNot found\tLeave\t" + host + "/gone\t\n" +
+      "Gone too\tFav\tNot found\tLeave\t" + host + "/gone-too\t\n" +
+      "Moved page\tBook\tMoved\tLeave\thttp://links.test:" + port_ + "/moved\t" + host +
+      "/new-home\n" + "Moved without a new home\tBook\tMoved\tLeave\t" + host +
+      "/moved-nowhere\t\n" + "Nowhere\tBook\tInvalid host\tLeave\thttp://no-such-host.test/\t\n";
+  std::string summary = "don't work.\n\n";
+  size_t at = out_.find(summary);
+  ASSERT_NE(at, std::string::npos) << out_;
+  EXPECT_EQ(out_.substr(at + summary.size(), rows.size()), rows);
+  EXPECT_EQ(out_.find("Saving"), std::string::npos);
+  EXPECT_EQ(Files(dir_), before);
+
+  args.push_back("--yes");
+  EXPECT_EQ(Run(args), CLI_EXIT_PROBLEMS);
+  EXPECT_NE(out_.find(rows + "Cleaning up URL list...\nSaving Bookmark file...\nSaving "
+                             "Favorites...\n"),
+            std::string::npos)
+      << out_;
+}
+
+TEST_F(CliRunTest, ExitStatusForCleanEmptyAndUnreadableStores) {
+  WriteWhole(dir_ / "ok.htm",
+             "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n<DT><A HREF=\"" +
+                 server_.url("/ok") + "\">Fine</A>\r\n</DL><p>\r\n");
+  fs::create_directories(dir_ / "fav");
+  EXPECT_EQ(Run({"--bookmarks", (dir_ / "ok.htm").string(), "--favorites",
+                 (dir_ / "fav").string()}),
+            CLI_EXIT_CLEAN);
+  EXPECT_NE(out_.find("All your links appear to be working!\n\n"), std::string::npos);
+
+  EXPECT_EQ(Run({"--bookmarks", (dir_ / "missing.htm").string()}), CLI_EXIT_NOTHING);
+  EXPECT_EQ(out_,
+            "Building URL list...\nCouldn't open Navigator Bookmark file!\nNo URLs to check! "
+            "(What's going on?)\n");
+
+  // The Favorites folder is missing: the bookmarks are still checked, but the status says
+  // that a store could not be read.
+  EXPECT_EQ(Run({"--bookmarks", (dir_ / "ok.htm").string(), "--favorites",
+                 (dir_ / "nowhere").string()}),
+            CLI_EXIT_NOTHING);
+  EXPECT_NE(out_.find("Checking 1 URL..."), std::string::npos);
+
+  EXPECT_EQ(Run({"--no-bookmarks", "--no-favorites"}), CLI_EXIT_NOTHING);
+  EXPECT_EQ(Run({"--threads", "many"}), CLI_EXIT_NOTHING);
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(err_, "quillfen-cli: --threads needs a whole number, not 'many' (see --help)\n");
+  EXPECT_EQ(Run({"--version"}), CLI_EXIT_CLEAN);
+  EXPECT_EQ(out_, "quillfen-cli 1.1\n");
+}
+
+TEST_F(CliRunTest, InterruptAtAnyMomentEndsAsAborted) {
+  // Whether an interruption prevents the run or reaches it, the command ends as aborted.
+  server_.setReply("/held", HttpTestServer::Reply::Status("HTTP/1.0 200 OK").held("never"));
+  WriteWhole(dir_ / "b.htm", "<DT><A HREF=\"" + server_.url("/held") + "\">H</A>\r\n");
+  std::thread interrupter([this] {
+    for (int i = 0; i < 200; ++i) {
+      InterruptCli();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    server_.openGate("never");  // a run that did start can now end
+  });
+  int status = Run({"--bookmarks", (dir_ / "b.htm").string()});
+  interrupter.join();
+  EXPECT_EQ(status, CLI_EXIT_ABORTED);
+}
+
+TEST(FormatResultRowsTest, RowsByNameIgnoringCaseWithTabsAndBreaksAsSpaces) {
+  NodeList tree;
+  auto add = [](NodeList& list, const char* name, const char* url, int32_t source,
+                int32_t result) {
+    auto* e = new LinkEntry(name, url, 0);
+    e->source = source;
+    e->checkResult.store(result);
+    list.addTail(e);
+    return e;
+  };
+  add(tree, "beta", "http://b/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND)->action = ACTION_DELETE;
+  LinkEntry* folder = add(tree, "Folder", nullptr, SOURCE_BOOKMARKS, CHECK_NONE);
+  LinkEntry* moved = add(folder->children, "Alpha\tone", "http://a/", SOURCE_FAVORITES,
+                         CHECK_MOVED);
+  moved->newUrl.assign("http://new/");
+  moved->action = ACTION_UPDATE;
+  add(tree, "Beta", "http://B/", 3, CHECK_INVALID_HOST)->action = ACTION_SHIFT;
+  add(tree, "fine", "http://f/", SOURCE_BOOKMARKS, 200);
+  add(tree, "gamma\r\n", "http://g/", SOURCE_BOOKMARKS, CHECK_FORBIDDEN);
+  EXPECT_EQ(FormatResultRows(tree),
+            "Alpha one\tFav\tMoved\tUpdate\thttp://a/\thttp://new/\n"
+            "beta\tBook\tNot found\tDelete\thttp://b/\t\n"
+            "Beta\tBoth\tInvalid host\tShift\thttp://B/\t\n"
+            "gamma  \tBook\tForbidden\tLeave\thttp://g/\t\n");
+  FreeTree(tree);
+}
+
+// The built program itself, next to the tests folder.
+class CliProgramTest : public CliRunTest {
+ protected:
+  void SetUp() override {
+    CliRunTest::SetUp();
+    fs::path self = fs::read_symlink("/proc/self/exe");
+    program_ = self.parent_path().parent_path() / "quillfen-cli";
+    if (!fs::exists(program_)) GTEST_SKIP() << "quillfen-cli is not built next to the tests";
+  }
+
+  // Starts the program with its output going to files; the child's pid.
+  pid_t Start(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {program_.string()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir_ / "out.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    int failure = posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(failure, 0);
+    return failure ? -1 : pid;
+  }
+  int Wait(pid_t pid) {
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  int RunProgram(const std::vector<std::string>& args) {
+    int status = Wait(Start(args));
+    out_ = ReadWhole(dir_ / "out.txt");
+    err_ = ReadWhole(dir_ / "err.txt");
+    return status;
+  }
+  // A bookmark file whose links wait at the server until the gate opens.
+  void UseHeldLinks(int count, const std::string& gate) {
+    server_.setReply("/held", HttpTestServer::Reply::Status("HTTP/1.0 404 Not Found").held(gate));
+    std::string text = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n";
+    for (int i = 0; i < count; ++i)
+      text += "<DT><A HREF=\"" + server_.url("/held") + "\">L" + std::to_string(i) + "</A>\r\n";
+    WriteWhole(dir_ / "held.htm", text + "</DL><p>\r\n");
+  }
+
+  fs::path program_;
+};
+
+TEST_F(CliProgramTest, HelpVersionAndWrongOptions) {
+  EXPECT_EQ(RunProgram({"--help"}), 0);
+  EXPECT_EQ(out_, CliUsage());
+  EXPECT_EQ(RunProgram({"--version"}), 0);
+  EXPECT_EQ(out_, "quillfen-cli 1.1\n");
+  EXPECT_EQ(RunProgram({"--broken", "maybe"}), 2);
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(err_, "quillfen-cli: --broken needs ask, delete, shift or leave (see --help)\n");
+  EXPECT_EQ(RunProgram({"--bookmarks", (dir_ / "none.htm").string()}), 2);
+  EXPECT_NE(out_.find("Couldn't open Navigator Bookmark file!\n"), std::string::npos);
+}
+
+TEST_F(CliProgramTest, RunAgainstTheLoopbackServer) {
+  WriteWhole(dir_ / "b.htm", "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n<DT><A HREF=\"" +
+                                 server_.url("/ok") + "\">Fine</A>\r\n<DT><A HREF=\"" +
+                                 server_.url("/gone") + "\">Gone</A>\r\n</DL><p>\r\n");
+  EXPECT_EQ(RunProgram({"--bookmarks", (dir_ / "b.htm").string(), "--broken", "delete"}), 1);
+  EXPECT_NE(out_.find("Found 1 broken link (Status 404), 0 moved links (Status 301),\nand 0 "
+                      "invalid hosts (1 in total). 50% of your links don't work.\n\nCleaning up "
+                      "URL list...\nSaving Bookmark file...\n"),
+            std::string::npos)
+      << out_;
+  std::string tail = "Saving Bookmark file...\nNot found: " + server_.url("/gone") + "\n";
+  ASSERT_GE(out_.size(), tail.size());
+  EXPECT_EQ(out_.substr(out_.size() - tail.size()), tail);
+  std::string saved = ReadWhole(dir_ / "b.htm");
+  EXPECT_EQ(saved.find("/gone"), std::string::npos);
+  EXPECT_NE(saved.find("/ok"), std::string::npos);
+}
+
+TEST_F(CliProgramTest, CtrlCAbortsAfterTheWorkersAndSavesNothing) {
+  UseHeldLinks(4, "first");
+  std::string before = ReadWhole(dir_ / "held.htm");
+  pid_t pid = Start({"--bookmarks", (dir_ / "held.htm").string(), "--threads", "2", "--broken",
+                     "delete"});
+  ASSERT_TRUE(server_.waitForRequests(2));
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  // The abort is noticed only once a worker ends; give the request time to reach the run.
+  for (int i = 0; i < 500 && ReadWhole(dir_ / "out.txt").find("Abort pending") == std::string::npos;
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  server_.openGate("first");
+  EXPECT_EQ(Wait(pid), CLI_EXIT_ABORTED);
+  std::string out = ReadWhole(dir_ / "out.txt");
+  EXPECT_NE(out.find("Abort pending...\n"), std::string::npos);
+  // The problems log follows the log: the two links that were checked.
+  std::string problem = "Not found: " + server_.url("/held") + "\n";
+  EXPECT_NE(out.find("\nAborted!\n" + problem + problem), std::string::npos) << out;
+  EXPECT_EQ(out.find("broken lin"), std::string::npos);
+  EXPECT_EQ(server_.requestCount(), 2u);
+  EXPECT_EQ(ReadWhole(dir_ / "held.htm"), before);
+}
+
+TEST_F(CliProgramTest, SecondCtrlCEndsAtOnce) {
+  UseHeldLinks(2, "never");
+  std::string before = ReadWhole(dir_ / "held.htm");
+  pid_t pid = Start({"--bookmarks", (dir_ / "held.htm").string(), "--threads", "2"});
+  ASSERT_TRUE(server_.waitForRequests(2));
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  EXPECT_EQ(Wait(pid), CLI_EXIT_ABORTED);  // the workers are still waiting for the server
+  EXPECT_EQ(ReadWhole(dir_ / "err.txt"), "quillfen-cli: interrupted, nothing saved\n");
+  EXPECT_EQ(ReadWhole(dir_ / "held.htm"), before);
+  server_.openGate("never");
+}
+
+}  // namespace
