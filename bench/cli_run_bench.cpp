@@ -1,0 +1,183 @@
+// A whole clean run through quillfen-cli: 5,000 links (half in the bookmark file, half in the
+// Favorites folder), 64 threads, every reply from the loopback server after 50 ms, both
+// stores read and saved. Beside it, the reading and writing of the same stores alone, so that
+// the run can be compared with 5,000 x 50 ms / 64 plus that time.
+//
+//   build-*/bench/cli_run_bench          (quillfen-cli must be built next to bench/)
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/settings.h"
+#include "stores/bookmark_writer.h"
+#include "stores/favorites_writer.h"
+#include "stores/read_stores.h"
+#include "support/http_test_server.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kLinks = 5000;
+constexpr int kPerFolder = 50;
+constexpr int kReplyMs = 50;
+constexpr int kThreads = 64;
+
+struct Stores {
+  fs::path dir;
+  fs::path bookmarks;
+  fs::path favorites;
+};
+
+// Half the links in the bookmark file, half as shortcut files, 50 to a folder.
+Stores MakeStores(const HttpTestServer& server, const std::string& tag) {
+  Stores s;
+  s.dir = fs::temp_directory_path() / ("qf-cli-bench-" + std::to_string(::getpid()) + tag);
+  fs::remove_all(s.dir);
+  s.bookmarks = s.dir / "bookmarks.htm";
+  s.favorites = s.dir / "favorites";
+  fs::create_directories(s.favorites);
+  std::string text =
+      "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<TITLE>Bookmarks</TITLE>\r\n<H1>Bookmarks</H1>\r\n"
+      "<DL><p>\r\n";
+  for (int i = 0; i < kLinks / 2; ++i) {
+    if (i % kPerFolder == 0) {
+      if (i) text += "</DL><p>\r\n";
+      text += "<DT><H3 ADD_DATE=\"900000000\">Folder " + std::to_string(i / kPerFolder) +
+              "</H3>\r\n<DL><p>\r\n";
+    }
+    text += "<DT><A HREF=\"" + server.url("/b" + std::to_string(i)) +
+            "\" ADD_DATE=\"900000000\" LAST_VISIT=\"900000001\" LAST_MODIFIED=\"900000002\">"
+            "Bookmark " +
+            std::to_string(i) + "</A>\r\n";
+  }
+  text += "</DL><p>\r\n</DL><p>\r\n";
+  std::ofstream(s.bookmarks, std::ios::binary) << text;
+  for (int i = 0; i < kLinks / 2; ++i) {
+    fs::path folder = s.favorites / ("Group " + std::to_string(i / kPerFolder));
+    fs::create_directories(folder);
+    std::ofstream(folder / ("Favorite " + std::to_string(i) + ".url"), std::ios::binary)
+        << "[InternetShortcut]\r\nURL=" << server.url("/f" + std::to_string(i)) << "\r\n";
+  }
+  return s;
+}
+
+// Runs quillfen-cli on the stores; its exit status and peak resident size in KiB.
+bool RunProgram(const Stores& s, int& status, long& maxRssKiB) {
+  fs::path program = fs::read_symlink("/proc/self/exe").parent_path().parent_path() /
+                     "quillfen-cli";
+  if (!fs::exists(program)) return false;
+  std::vector<std::string> args = {program.string(), "--bookmarks",   s.bookmarks.string(),
+                                   "--favorites",    s.favorites.string(), "--threads",
+                                   std::to_string(kThreads), "--broken", "delete",
+                                   "--moved",        "update",       "--timeout", "30"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, (s.dir / "out.txt").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  int failure = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failure) return false;
+  int raw = 0;
+  struct rusage usage {};
+  if (wait4(pid, &raw, 0, &usage) != pid) return false;
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  maxRssKiB = usage.ru_maxrss;
+  return true;
+}
+
+void BM_CliWholeRun(benchmark::State& state) {
+  HttpTestServer server;
+  server.setRecording(false);
+  server.setDefaultReply(HttpTestServer::Reply::Status("HTTP/1.0 200 OK").delayed(kReplyMs));
+  // The settings the program loads stay out of the user's own folder.
+  fs::path config = fs::temp_directory_path() / ("qf-cli-bench-config-" + std::to_string(::getpid()));
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  long maxRss = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Stores s = MakeStores(server, "-run");
+    state.ResumeTiming();
+    int status = -1;
+    if (!RunProgram(s, status, maxRss)) {
+      state.SkipWithError("quillfen-cli is not built next to bench/");
+      break;
+    }
+    state.PauseTiming();
+    if (status != 0) state.SkipWithError("the run did not complete cleanly");
+    fs::remove_all(s.dir);
+    state.ResumeTiming();
+  }
+  fs::remove_all(config);
+  state.counters["requests"] = static_cast<double>(server.requestCount());
+  state.counters["maxConcurrent"] = server.maxConcurrent();
+  state.counters["peakRssMiB"] = static_cast<double>(maxRss) / 1024.0;
+  state.counters["idealSeconds"] = kLinks * (kReplyMs / 1000.0) / kThreads;
+}
+BENCHMARK(BM_CliWholeRun)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+// Reading both stores into a tree and writing them back, without checking.
+void BM_ReadAndSaveStores(benchmark::State& state) {
+  HttpTestServer server;
+  Settings record;
+  Settings* previous = settings;
+  settings = &record;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Stores s = MakeStores(server, "-io");
+    record.flags = FLAG_CLEAN_BOOKMARKS | FLAG_CLEAN_FAVORITES;
+    record.bookmarkFile.assign(s.bookmarks.c_str());
+    record.favoritesFolder.assign(s.favorites.c_str());
+    state.ResumeTiming();
+    NodeList tree;
+    int32_t linkCount = 0;
+    ReadStores(nullptr, tree, linkCount);
+    // Every link visited now, as after a run, so that every shortcut file is rewritten.
+    std::vector<Node*> stack;
+    for (Node* n = tree.head();;) {
+      if (!n->next) {
+        if (stack.empty()) break;
+        n = stack.back();
+        stack.pop_back();
+        continue;
+      }
+      LinkEntry* e = LinkEntry::of(n);
+      if (!e->children.isEmpty()) {
+        stack.push_back(n->next);
+        n = e->children.head();
+        continue;
+      }
+      e->lastVisit = 1790000000;
+      n = n->next;
+    }
+    WriteBookmarkFile(tree);
+    WriteFavorites(tree);
+    FreeTree(tree);
+    state.PauseTiming();
+    fs::remove_all(s.dir);
+    state.counters["links"] = linkCount;
+    state.ResumeTiming();
+  }
+  settings = previous;
+}
+BENCHMARK(BM_ReadAndSaveStores)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
