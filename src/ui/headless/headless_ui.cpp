@@ -664,11 +664,11 @@ HeadlessUi::~HeadlessUi() {
 bool HeadlessUi::isUiThread() const { return std::this_thread::get_id() == uiThreadId_; }
 
 bool HeadlessUi::enqueue(std::function<void()> task) {
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    if (!accepting_) return false;
-    queue_.push_back(std::move(task));
-  }
+  // Notified under the lock: once the lock is free, a HeadlessUi being destroyed is no
+  // longer touched by this thread.
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (!accepting_) return false;
+  queue_.push_back(std::move(task));
   wake_.notify_one();
   return true;
 }
