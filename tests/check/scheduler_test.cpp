@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "check/clean_run_state.h"
 #include "check/recording_window.h"
+#include "support/headless_fixture.h"
 #include "support/http_test_server.h"
 
 namespace {
@@ -365,6 +366,29 @@ TEST_F(SchedulerTest, WalkOfASubListSearchesTheWholeTree) {
   EXPECT_TRUE(CheckAllLinks(&window_, folder->children, tree_));
   EXPECT_EQ(inner->checkResult.load(), CHECK_NOT_FOUND);
   EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+TEST_F(SchedulerTest, RunsAgainstTheHeadlessMainWindow) {
+  own_.threadCount = 2;
+  server_.setReply("/missing", Reply::Status("HTTP/1.0 404 Not Found"));
+  AddLink(tree_, url("/ok"));
+  AddLink(tree_, url("/missing"));
+  AddLink(tree_, "ftp://files.test/");
+  HeadlessMainWindow main;
+  main.addThreadRow(0);
+  main.addThreadRow(1);
+  main.window->run([](HeadlessWindow& w) {
+    w.setProgressRange(IDC_PROGRESS, 0, 3);
+    w.setProgressStep(IDC_PROGRESS, 1);
+  });
+  EXPECT_TRUE(CheckAllLinks(main.window, tree_, tree_));
+  EXPECT_EQ(main.problems(), "Not found: " + url("/missing") + "\r\n");
+  std::string log = main.log();
+  EXPECT_NE(log.find(": HTTP/1.0 200 OK\r\n"), std::string::npos);
+  EXPECT_NE(log.find(": HTTP/1.0 404 Not Found\r\n"), std::string::npos);
+  EXPECT_EQ(main.threadRowCount(), 0);
+  EXPECT_EQ(main.window->text(IDC_THREAD_COUNT), "0");
+  EXPECT_EQ(main.window->progressPos(IDC_PROGRESS), 3);  // the other scheme's link too
 }
 
 TEST(IsOlderThanLimit, ComparesWholeDays) {
