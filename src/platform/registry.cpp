@@ -10,12 +10,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/text.h"
@@ -36,15 +39,21 @@ struct Value {
   std::string name;  // "" is the default value
   uint32_t type = REG_NONE;
   std::string data;
+  bool removed = false;
 };
 
 struct Key {
   std::string name;
   std::vector<Value> values;
+  std::unordered_map<std::string, size_t> valueIndex;  // folded name -> position
+  bool removed = false;
 };
 
+// Keys in file order; the index finds a key, and the keys below it, without a scan, so that
+// even a store file of a whole exported registry loads in linear time.
 struct Store {
   std::vector<Key> keys;
+  std::map<std::string, size_t> index;  // folded full name -> position
 };
 
 enum class LoadResult { Missing, Loaded, Damaged };
@@ -52,39 +61,72 @@ enum class LoadResult { Missing, Loaded, Damaged };
 std::mutex gMachineFileLock;
 std::string gMachineFile;
 
-bool SameName(const std::string& a, const std::string& b) {
-  return CompareTextNoCase(a.c_str(), b.c_str()) == 0;
-}
-
-// True when name is base itself or a key below it.
-bool IsAtOrBelow(const std::string& name, const std::string& base) {
-  if (name.size() < base.size()) return false;
-  if (name.size() > base.size() && name[base.size()] != '\\') return false;
-  return SameName(name.substr(0, base.size()), base);
+// Key and value names are matched ignoring the case of the letters A to Z.
+std::string Fold(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return folded;
 }
 
 Key* FindKey(Store& store, const std::string& name) {
-  for (Key& key : store.keys)
-    if (SameName(key.name, name)) return &key;
-  return nullptr;
+  auto it = store.index.find(Fold(name));
+  return it == store.index.end() ? nullptr : &store.keys[it->second];
 }
 
+// A key exists when it has a section of its own or a key below it has one.
 bool KeyExists(const Store& store, const std::string& name) {
-  for (const Key& key : store.keys)
-    if (IsAtOrBelow(key.name, name)) return true;
-  return false;
+  std::string folded = Fold(name);
+  if (store.index.count(folded)) return true;
+  std::string below = folded + '\\';
+  auto it = store.index.lower_bound(below);
+  return it != store.index.end() && it->first.compare(0, below.size(), below) == 0;
 }
 
 Key& FindOrAddKey(Store& store, const std::string& name) {
   if (Key* key = FindKey(store, name)) return *key;
-  store.keys.push_back(Key{name, {}});
+  store.index[Fold(name)] = store.keys.size();
+  store.keys.push_back(Key{name, {}, {}, false});
   return store.keys.back();
 }
 
+// Removes a key with every key below it.
+void RemoveKeys(Store& store, const std::string& name) {
+  std::string folded = Fold(name);
+  auto exact = store.index.find(folded);
+  if (exact != store.index.end()) {
+    store.keys[exact->second].removed = true;
+    store.index.erase(exact);
+  }
+  // Every name below starts with the name and a backslash, and sorts before the name and
+  // the character after the backslash, ']'.
+  auto first = store.index.lower_bound(folded + '\\');
+  auto last = store.index.lower_bound(folded + ']');
+  for (auto it = first; it != last; ++it) store.keys[it->second].removed = true;
+  store.index.erase(first, last);
+}
+
 Value* FindValue(Key& key, const std::string& name) {
-  for (Value& value : key.values)
-    if (SameName(value.name, name)) return &value;
-  return nullptr;
+  auto it = key.valueIndex.find(Fold(name));
+  if (it == key.valueIndex.end() || key.values[it->second].removed) return nullptr;
+  return &key.values[it->second];
+}
+
+void SetValue(Key& key, Value value) {
+  auto it = key.valueIndex.find(Fold(value.name));
+  if (it != key.valueIndex.end()) {
+    Value& existing = key.values[it->second];
+    existing.type = value.type;
+    existing.data = std::move(value.data);
+    existing.removed = false;
+    return;
+  }
+  key.valueIndex[Fold(value.name)] = key.values.size();
+  key.values.push_back(std::move(value));
+}
+
+void RemoveValue(Key& key, const std::string& name) {
+  if (Value* value = FindValue(key, name)) value->removed = true;
 }
 
 const char* RootName(RegistryRoot root) {
@@ -225,6 +267,7 @@ bool IsStringType(uint32_t type) {
 
 bool ParseStore(const std::string& raw, Store& store) {
   store.keys.clear();
+  store.index.clear();
   std::string text;
   if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF &&
       static_cast<unsigned char>(raw[1]) == 0xFE) {
@@ -257,8 +300,8 @@ bool ParseStore(const std::string& raw, Store& store) {
     return false;
   }
 
-  Key* current = nullptr;
-  bool skipping = false;  // values after a key deletion belong to no key
+  size_t current = SIZE_MAX;  // position of the key the values belong to
+  bool skipping = false;      // values after a key deletion belong to no key
   for (++i; i < lines.size(); ++i) {
     const std::string& line = lines[i];
     size_t pos = SkipBlanks(line, 0);
@@ -269,15 +312,13 @@ bool ParseStore(const std::string& raw, Store& store) {
       bool remove = !name.empty() && name[0] == '-';
       std::string canonical = CanonicalKeyName(remove ? name.substr(1) : name);
       if (canonical.empty()) return false;
-      current = nullptr;
+      current = SIZE_MAX;
       if (remove) {
-        std::vector<Key> kept;
-        for (Key& key : store.keys)
-          if (!IsAtOrBelow(key.name, canonical)) kept.push_back(std::move(key));
-        store.keys = std::move(kept);
+        RemoveKeys(store, canonical);
         skipping = true;
       } else {
-        current = &FindOrAddKey(store, canonical);
+        FindOrAddKey(store, canonical);
+        current = store.index[Fold(canonical)];
         skipping = false;
       }
       continue;
@@ -291,7 +332,7 @@ bool ParseStore(const std::string& raw, Store& store) {
     pos = SkipBlanks(line, pos);
     if (pos >= line.size() || line[pos] != '=') return false;
     pos = SkipBlanks(line, pos + 1);
-    if (!current && !skipping) return false;
+    if (current == SIZE_MAX && !skipping) return false;
 
     Value value;
     value.name = name;
@@ -352,14 +393,10 @@ bool ParseStore(const std::string& raw, Store& store) {
       return false;
     }
     if (skipping) continue;
-    Value* existing = FindValue(*current, value.name);
     if (remove) {
-      if (existing)
-        current->values.erase(current->values.begin() + (existing - current->values.data()));
-    } else if (existing) {
-      *existing = std::move(value);
+      RemoveValue(store.keys[current], value.name);
     } else {
-      current->values.push_back(std::move(value));
+      SetValue(store.keys[current], std::move(value));
     }
   }
   return true;
@@ -367,6 +404,7 @@ bool ParseStore(const std::string& raw, Store& store) {
 
 LoadResult LoadStore(const std::string& file, Store& store) {
   store.keys.clear();
+  store.index.clear();
   struct stat st;
   if (::stat(file.c_str(), &st) != 0)
     return errno == ENOENT ? LoadResult::Missing : LoadResult::Damaged;
@@ -386,6 +424,7 @@ LoadResult LoadStore(const std::string& file, Store& store) {
   ::close(fd);
   if (!ok || !ParseStore(raw, store)) {
     store.keys.clear();
+    store.index.clear();
     return LoadResult::Damaged;
   }
   return LoadResult::Loaded;
@@ -431,8 +470,10 @@ std::string SerialiseStore(const Store& store) {
   std::string out = kHeader4;
   out += "\n\n";
   for (const Key& key : store.keys) {
+    if (key.removed) continue;
     out += '[' + key.name + "]\n";
     for (const Value& value : key.values) {
+      if (value.removed) continue;
       size_t lineStart = out.size();
       out += value.name.empty() ? std::string("@") : Quoted(value.name);
       out += '=';
@@ -692,14 +733,7 @@ bool RegistrySet(RegistryHandle* handle, const char* name, uint32_t type, const 
   if (valueName.find_first_of("\r\n") != std::string::npos) return false;
   std::string bytes(static_cast<const char*>(data ? data : ""), size);
   return ChangeStore(handle->file, handle->userFile, [&](Store& s) {
-    Key& key = FindOrAddKey(s, handle->keyName);
-    Value* value = FindValue(key, valueName);
-    if (!value) {
-      key.values.push_back(Value{valueName, type, bytes});
-    } else {
-      value->type = type;
-      value->data = bytes;
-    }
+    SetValue(FindOrAddKey(s, handle->keyName), Value{valueName, type, bytes, false});
     return true;
   });
 }

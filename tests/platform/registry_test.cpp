@@ -383,6 +383,65 @@ TEST(RegistryFile, UserFileFollowsXdgConfigHomeOrHome) {
   EXPECT_EQ(RegistryFileFor(RegistryRoot::LocalMachine), "/etc/quillfen/machine.reg");
 }
 
+TEST(RegistryFile, LargeExportLoadsAndRemovalsApplyToSubkeys) {
+  RegistrySandbox box;
+  std::string text = "REGEDIT4\n\n";
+  for (int i = 0; i < 50000; ++i) {
+    text += "[HKEY_CLASSES_ROOT\\.ext" + std::to_string(i) + "\\shell\\open\\command]\n";
+    text += "@=\"program" + std::to_string(i) + " \\\"%1\\\"\"\n\n";
+  }
+  text += "[-HKEY_CLASSES_ROOT\\.ext7\\shell]\n";
+  text += "[HKEY_CLASSES_ROOT\\.EXT7\\Shell\\Edit]\n\"x\"=\"1\"\n";
+  box.writeMachine(text);
+  Handle last(RegistryOpen(RegistryRoot::ClassesRoot, ".ext49999\\shell\\open\\command", false));
+  ASSERT_TRUE(last);
+  EXPECT_EQ(Query(last.get(), nullptr, nullptr), std::string("program49999 \"%1\"\0", 18));
+  EXPECT_TRUE(Handle(RegistryOpen(RegistryRoot::ClassesRoot, ".ext123", false)));
+  EXPECT_FALSE(Handle(RegistryOpen(RegistryRoot::ClassesRoot, ".ext7\\shell\\open", false)));
+  EXPECT_TRUE(Handle(RegistryOpen(RegistryRoot::ClassesRoot, ".ext7\\shell\\edit", false)));
+  EXPECT_TRUE(Handle(RegistryOpen(RegistryRoot::ClassesRoot, ".ext70\\shell\\open", false)))
+      << "a removal reaches only the keys below the removed one";
+}
+
+TEST(RegistryFile, MangledFilesNeverCrash) {
+  RegistrySandbox box;
+  const std::string good =
+      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\T]\n\"A\"=\"x \\\"y\\\"\"\n"
+      "\"B\"=dword:00000010\n\"C\"=hex(2):41,42,\\\n  43,00\n@=hex:01\n\n"
+      "[-HKEY_CURRENT_USER\\Software\\U]\n\"D\"=-\n";
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  const char alphabet[] = "[]\\\"=@-:,()\n\r\t ;abcdefhx0123456789\xff\xfe\x00";
+  for (int round = 0; round < 400; ++round) {
+    std::string text = good;
+    int edits = 1 + static_cast<int>(next() % 6);
+    for (int e = 0; e < edits; ++e) {
+      size_t at = next() % (text.size() + 1);
+      switch (next() % 3) {
+        case 0:
+          if (at < text.size()) text.erase(at, 1 + next() % 4);
+          break;
+        case 1:
+          text.insert(at, 1, alphabet[next() % (sizeof alphabet - 1)]);
+          break;
+        default:
+          if (at < text.size()) text[at] = alphabet[next() % (sizeof alphabet - 1)];
+      }
+    }
+    box.writeUser(text);
+    Handle h(RegistryOpen(RegistryRoot::CurrentUser, "Software\\T", false));
+    if (h) {
+      uint32_t type = 0;
+      Query(h.get(), "A", &type);
+      Query(h.get(), "C", &type);
+    }
+  }
+  SUCCEED();
+}
+
 TEST(RegistryFile, TwoProcessesWritingAtOnceLoseNothing) {
   RegistrySandbox box;
   constexpr int kValues = 40;
