@@ -67,16 +67,22 @@ bool WriteShortcut(const std::string& path, const std::string* basePath, const T
   }
   std::string content =
       SetProfileString(existing, kSection, kKey, std::string(url.c_str(), url.length));
+  bool rewritten = false;
   if (!exists || content != existing) {
     if (!Replace(path, content)) return false;
+    rewritten = true;
   }
   // A time of 0 means none, and a negative one is no time a file had: the file keeps the
   // time of its writing then.
-  if (lastVisit > 0) {
-    int64_t now = 0;
-    if (!exists || !GetCreationTime(path.c_str(), now) || now != lastVisit)
-      SetFileTimes(path.c_str(), lastVisit);
-  }
+  if (lastVisit <= 0) return true;
+  int64_t current = 0;
+  if (!rewritten && GetCreationTime(path.c_str(), current) && current == lastVisit) return true;
+  SetFileTimes(path.c_str(), lastVisit);
+  // The creation time reads as the earlier of birth and modification time, and a birth time
+  // cannot be set: a file born before lastVisit is made anew, so its time reads back.
+  if (!rewritten && GetCreationTime(path.c_str(), current) && current != lastVisit &&
+      Replace(path, content))
+    SetFileTimes(path.c_str(), lastVisit);
   return true;
 }
 

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "app/settings.h"
 #include "platform/directories.h"
@@ -357,6 +359,23 @@ TEST_F(FavoritesWriterTest, AMissingFavoritesFolderWritesNothing) {
   record_.favoritesFolder.clearText();
   EXPECT_FALSE(WriteFavorites(tree_));
   EXPECT_TRUE(fs::is_empty(root_));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FavoritesWriterTest, ALaterVisitOfAnUnchangedLinkReadsBack) {
+  Shortcut("Old.url", "[InternetShortcut]\r\nURL=http://old.example/\r\nIconIndex=0\r\n", kJanuary);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  int64_t visit = static_cast<int64_t>(std::time(nullptr));  // after the file was born
+  ReadTree();
+  Find(tree_, "Old")->lastVisit = visit;
+  ASSERT_TRUE(WriteFavorites(tree_));
+  EXPECT_EQ(CreationOf(root_ + "/Old.url"), visit);
+  EXPECT_EQ(Read("Old.url"), "[InternetShortcut]\r\nURL=http://old.example/\r\nIconIndex=0\r\n");
+  ReadTree();
+  EXPECT_EQ(Find(tree_, "Old")->lastVisit, visit);
 }
 
 }  // namespace
