@@ -408,7 +408,8 @@ LoadResult LoadStore(const std::string& file, Store& store) {
   struct stat st;
   if (::stat(file.c_str(), &st) != 0)
     return errno == ENOENT ? LoadResult::Missing : LoadResult::Damaged;
-  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking, so that a pipe put in the store's place cannot hang us.
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? LoadResult::Missing : LoadResult::Damaged;
   std::string raw;
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxStoreSize;
@@ -599,8 +600,18 @@ class StoreLock {
 };
 
 // Reads the store afresh under its lock, applies the change and replaces the file.
-bool ChangeStore(const std::string& file, bool userFile,
+bool ChangeStore(const std::string& storeFile, bool userFile,
                  const std::function<bool(Store&)>& change) {
+  // A store file that is a symbolic link (kept with the user's other settings elsewhere) is
+  // replaced where the link points, so that the link stays.
+  std::string file = storeFile;
+  struct stat linkInfo;
+  if (::lstat(storeFile.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+    if (char* resolved = ::realpath(storeFile.c_str(), nullptr)) {
+      file = resolved;
+      std::free(resolved);
+    }
+  }
   mode_t fileMode = userFile ? 0600 : 0644;
   if (!MakeDirectories(DirectoryOf(file), userFile ? 0700 : 0755)) return false;
   StoreLock lock(file, fileMode);

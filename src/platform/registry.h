@@ -6,6 +6,7 @@
 //                                          (~/.config/quillfen/user.reg by default)
 //   HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT  /etc/quillfen/machine.reg
 //
+// Key and value names are matched ignoring the case of the letters A to Z.
 // Every key is opened with full access: a key whose file the caller may not change behaves
 // as missing, as a machine-wide key does on Windows for a user without that right.
 // Every change is written whole to a temporary file and renamed over the store under an

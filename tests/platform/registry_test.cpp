@@ -442,6 +442,29 @@ TEST(RegistryFile, MangledFilesNeverCrash) {
   SUCCEED();
 }
 
+TEST(RegistryFile, ALinkedStoreIsWrittenWhereTheLinkPoints) {
+  RegistrySandbox box;
+  std::string real = box.dir() + "/dotfiles/user.reg";
+  RegistrySandbox::WriteFile(real, "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"A\"=\"1\"\n");
+  std::filesystem::create_directories(box.dir() + "/config/quillfen");
+  std::filesystem::create_symlink(real, box.userFile());
+  {
+    Handle h(RegistryOpen(RegistryRoot::CurrentUser, "K", false));
+    ASSERT_TRUE(h);
+    ASSERT_TRUE(RegistrySet(h.get(), "B", REG_SZ, "2\0", 2));
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(box.userFile()));
+  EXPECT_NE(RegistrySandbox::ReadFile(real).find("\"B\"=\"2\""), std::string::npos);
+  EXPECT_EQ(UserValue("K", "A"), std::string("1\0", 2));
+}
+
+TEST(RegistryFile, APipeInPlaceOfTheStoreDoesNotHang) {
+  RegistrySandbox box;
+  std::filesystem::create_directories(box.dir() + "/config/quillfen");
+  ASSERT_EQ(::mkfifo(box.userFile().c_str(), 0600), 0);
+  EXPECT_FALSE(Handle(RegistryOpen(RegistryRoot::CurrentUser, "K", false)));
+}
+
 TEST(RegistryFile, TwoProcessesWritingAtOnceLoseNothing) {
   RegistrySandbox box;
   constexpr int kValues = 40;
