@@ -142,7 +142,11 @@ void DuplicateWalk(benchmark::State& state, bool searchWholeTree) {
 void BM_DuplicateWalkIndex(benchmark::State& state) { DuplicateWalk(state, false); }
 void BM_DuplicateWalkTreeSearch(benchmark::State& state) { DuplicateWalk(state, true); }
 
-BENCHMARK(BM_DuplicateWalkIndex)->Arg(10000)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DuplicateWalkIndex)
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
 // The whole-tree search costs time proportional to the square of the number of links:
 // 100,000 links take minutes, so that size runs once.
 BENCHMARK(BM_DuplicateWalkTreeSearch)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
@@ -183,12 +187,16 @@ void BM_CheckRun(benchmark::State& state) {
   settings = saved;
   double perRun = seconds / static_cast<double>(state.iterations());
   state.counters["links_per_s"] = links / perRun;
-  if (delayMs > 0)
-    state.counters["x_ideal"] = perRun / (links * delayMs / 1000.0 / threads);
+  if (delayMs > 0) state.counters["x_ideal"] = perRun / (links * delayMs / 1000.0 / threads);
   state.counters["peak_rss_MB"] = PeakResidentMegabytes();
 }
 
-BENCHMARK(BM_CheckRun)->Arg(50)->Arg(0)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CheckRun)
+    ->Arg(50)
+    ->Arg(0)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

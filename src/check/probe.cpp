@@ -40,7 +40,8 @@ void LogLine(const CheckJob* job, const char* format, ...) {
 // Leading decimal digits as a 32-bit number (wrapping as the unsigned port value does).
 int32_t LeadingNumber(const char* text) {
   uint32_t value = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) value = value * 10 + static_cast<uint32_t>(*text - '0');
+  for (; *text >= '0' && *text <= '9'; ++text)
+    value = value * 10 + static_cast<uint32_t>(*text - '0');
   return static_cast<int32_t>(value);
 }
 
@@ -436,7 +437,8 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
     if (receiveFailed && context.lastError == NET_ETIMEDOUT)
       LogLine(job, "Valid HTTP response not received (timed out)\r\n");
     else if (receiveFailed)
-      LogLine(job, "Valid HTTP response not received (%ld)\r\n", static_cast<long>(context.lastError));
+      LogLine(job, "Valid HTTP response not received (%ld)\r\n",
+              static_cast<long>(context.lastError));
     else
       LogLine(job, "Valid HTTP response not received!\r\n");
   } else {
@@ -451,13 +453,14 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
       if (locationRefused || value.empty())
         entry->newUrl.assign("");
       else
-        entry->newUrl.assign(EncodeUnsafeUrlBytes(ResolveReference(address.c_str(), value)).c_str());
+        entry->newUrl.assign(
+            EncodeUnsafeUrlBytes(ResolveReference(address.c_str(), value)).c_str());
     }
     entry->lastVisit = static_cast<TimeValue>(std::time(nullptr));
     entry->checkResult.store(status, std::memory_order_release);
-    const char* prefix = status == CHECK_MOVED       ? "Moved: "
-                         : status == CHECK_FORBIDDEN ? "Forbidden: "
-                         : status == CHECK_NOT_FOUND ? "Not found: "
+    const char* prefix = status == CHECK_MOVED          ? "Moved: "
+                         : status == CHECK_FORBIDDEN    ? "Forbidden: "
+                         : status == CHECK_NOT_FOUND    ? "Not found: "
                          : status == CHECK_INVALID_HOST ? "Invalid host: "
                                                         : nullptr;
     if (prefix) {

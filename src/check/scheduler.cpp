@@ -37,7 +37,8 @@ class DuplicateIndex {
     LinkEntry* best = c.settled;
     uint32_t bestPosition = c.settledPosition;
     for (auto& [position, entry] : c.pending)
-      if (position < bestPosition && entry->checkResult.load(std::memory_order_acquire) != CHECK_NONE) {
+      if (position < bestPosition &&
+          entry->checkResult.load(std::memory_order_acquire) != CHECK_NONE) {
         best = entry;
         bestPosition = position;
       }
@@ -63,7 +64,8 @@ class DuplicateIndex {
         pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
         break;
       }
-    if (entry->checkResult.load(std::memory_order_acquire) != CHECK_NONE) addSettled(entry, position);
+    if (entry->checkResult.load(std::memory_order_acquire) != CHECK_NONE)
+      addSettled(entry, position);
   }
 
  private:
@@ -353,7 +355,8 @@ bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree) {
           " (maybe you should quit and try again :-)",
       };
       const char* remark = "";
-      if (s.waitMessages % 4 == 0 && s.waitMessages <= 24) remark = kRemarks[s.waitMessages / 4 - 1];
+      if (s.waitMessages % 4 == 0 && s.waitMessages <= 24)
+        remark = kRemarks[s.waitMessages / 4 - 1];
       AppendLogF(window, IDC_LOG, "%saiting for %ld thread%s%s\r\n",
                  s.waitMessages == 1 ? "W" : "Still w", static_cast<long>(s.running),
                  s.running > 1 ? "s..." : "...", remark);

@@ -57,66 +57,106 @@ bool EqualsAsciiNoCase(const std::string& a, const char* b) {
 
 int32_t NetErrorFromErrno(int error) {
   switch (error) {
-    case 0: return 0;
-    case EINTR: return NET_EINTR;
-    case EBADF: return NET_EBADF;
+    case 0:
+      return 0;
+    case EINTR:
+      return NET_EINTR;
+    case EBADF:
+      return NET_EBADF;
     case EACCES:
-    case EPERM: return NET_EACCES;
-    case EFAULT: return NET_EFAULT;
-    case EINVAL: return NET_EINVAL;
+    case EPERM:
+      return NET_EACCES;
+    case EFAULT:
+      return NET_EFAULT;
+    case EINVAL:
+      return NET_EINVAL;
     case EMFILE:
-    case ENFILE: return NET_EMFILE;
+    case ENFILE:
+      return NET_EMFILE;
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
 #endif
-    case EAGAIN: return NET_EWOULDBLOCK;
-    case EINPROGRESS: return NET_EINPROGRESS;
-    case EALREADY: return NET_EALREADY;
-    case ENOTSOCK: return NET_ENOTSOCK;
-    case EMSGSIZE: return NET_EMSGSIZE;
-    case EPROTONOSUPPORT: return NET_EPROTONOSUPPORT;
-    case EOPNOTSUPP: return NET_EOPNOTSUPP;
-    case EAFNOSUPPORT: return NET_EAFNOSUPPORT;
-    case EADDRINUSE: return NET_EADDRINUSE;
-    case EADDRNOTAVAIL: return NET_EADDRNOTAVAIL;
-    case ENETDOWN: return NET_ENETDOWN;
-    case ENETUNREACH: return NET_ENETUNREACH;
-    case ENETRESET: return NET_ENETRESET;
-    case ECONNABORTED: return NET_ECONNABORTED;
+    case EAGAIN:
+      return NET_EWOULDBLOCK;
+    case EINPROGRESS:
+      return NET_EINPROGRESS;
+    case EALREADY:
+      return NET_EALREADY;
+    case ENOTSOCK:
+      return NET_ENOTSOCK;
+    case EMSGSIZE:
+      return NET_EMSGSIZE;
+    case EPROTONOSUPPORT:
+      return NET_EPROTONOSUPPORT;
+    case EOPNOTSUPP:
+      return NET_EOPNOTSUPP;
+    case EAFNOSUPPORT:
+      return NET_EAFNOSUPPORT;
+    case EADDRINUSE:
+      return NET_EADDRINUSE;
+    case EADDRNOTAVAIL:
+      return NET_EADDRNOTAVAIL;
+    case ENETDOWN:
+      return NET_ENETDOWN;
+    case ENETUNREACH:
+      return NET_ENETUNREACH;
+    case ENETRESET:
+      return NET_ENETRESET;
+    case ECONNABORTED:
+      return NET_ECONNABORTED;
     case ECONNRESET:
-    case EPIPE: return NET_ECONNRESET;
+    case EPIPE:
+      return NET_ECONNRESET;
     case ENOBUFS:
-    case ENOMEM: return NET_ENOBUFS;
-    case EISCONN: return NET_EISCONN;
-    case ENOTCONN: return NET_ENOTCONN;
-    case ESHUTDOWN: return NET_ESHUTDOWN;
-    case ETIMEDOUT: return NET_ETIMEDOUT;
-    case ECONNREFUSED: return NET_ECONNREFUSED;
-    case EHOSTDOWN: return NET_EHOSTDOWN;
-    case EHOSTUNREACH: return NET_EHOSTUNREACH;
-    default: return NET_EINVAL;
+    case ENOMEM:
+      return NET_ENOBUFS;
+    case EISCONN:
+      return NET_EISCONN;
+    case ENOTCONN:
+      return NET_ENOTCONN;
+    case ESHUTDOWN:
+      return NET_ESHUTDOWN;
+    case ETIMEDOUT:
+      return NET_ETIMEDOUT;
+    case ECONNREFUSED:
+      return NET_ECONNREFUSED;
+    case EHOSTDOWN:
+      return NET_EHOSTDOWN;
+    case EHOSTUNREACH:
+      return NET_EHOSTUNREACH;
+    default:
+      return NET_EINVAL;
   }
 }
 
 int32_t NetErrorFromLookup(int lookupError, int errnoValue) {
   switch (lookupError) {
-    case 0: return 0;
-    case EAI_NONAME: return NET_HOST_NOT_FOUND;
-    case EAI_AGAIN: return NET_TRY_AGAIN;
-    case EAI_FAIL: return NET_NO_RECOVERY;
+    case 0:
+      return 0;
+    case EAI_NONAME:
+      return NET_HOST_NOT_FOUND;
+    case EAI_AGAIN:
+      return NET_TRY_AGAIN;
+    case EAI_FAIL:
+      return NET_NO_RECOVERY;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return NET_NO_DATA;
+    case EAI_NODATA:
+      return NET_NO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return NET_NO_DATA;
+    case EAI_ADDRFAMILY:
+      return NET_NO_DATA;
 #endif
-    case EAI_MEMORY: return NET_ENOBUFS;
-    case EAI_FAMILY: return NET_EAFNOSUPPORT;
+    case EAI_MEMORY:
+      return NET_ENOBUFS;
+    case EAI_FAMILY:
+      return NET_EAFNOSUPPORT;
     case EAI_SYSTEM: {
       int32_t mapped = NetErrorFromErrno(errnoValue);
       return mapped ? mapped : NET_NO_RECOVERY;
     }
-    default: return NET_NO_RECOVERY;
+    default:
+      return NET_NO_RECOVERY;
   }
 }
 
@@ -200,8 +240,7 @@ bool NetConnect(NetSocket socket, uint32_t address, uint16_t port, int32_t* erro
     do ready = ::poll(&watch, 1, -1);
     while (ready < 0 && errno == EINTR);
     socklen_t size = sizeof failure;
-    if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size) != 0)
-      failure = errno;
+    if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size) != 0) failure = errno;
     if (failure == 0) return true;
   }
   if (error) *error = NetErrorFromErrno(failure);
@@ -230,8 +269,9 @@ int32_t NetReceive(NetSocket socket, char* buffer, int32_t length, int32_t flags
   if (n < 0) {
     // The receive time-out shows as "would block"; Winsock calls it a time-out.
     int failure = errno;
-    if (error) *error = failure == EAGAIN || failure == EWOULDBLOCK ? NET_ETIMEDOUT
-                                                                    : NetErrorFromErrno(failure);
+    if (error)
+      *error =
+          failure == EAGAIN || failure == EWOULDBLOCK ? NET_ETIMEDOUT : NetErrorFromErrno(failure);
     return -1;
   }
   return static_cast<int32_t>(n);
@@ -241,8 +281,9 @@ int32_t NetSend(NetSocket socket, const char* data, int32_t length, int32_t flag
   if (length < 0) length = 0;
   ssize_t n;
   // MSG_NOSIGNAL: a peer that has gone gives an error, not a signal that ends the program.
-  do n = ::send(static_cast<int>(socket), data, static_cast<size_t>(length),
-                SystemFlags(flags) | MSG_NOSIGNAL);
+  do
+    n = ::send(static_cast<int>(socket), data, static_cast<size_t>(length),
+               SystemFlags(flags) | MSG_NOSIGNAL);
   while (n < 0 && errno == EINTR);
   if (n < 0) {
     if (error) *error = NetErrorFromErrno(errno);

@@ -65,8 +65,10 @@ TEST_F(ProbeTest, OkReplyIsLoggedAndRecordedWithTheLinksOwnHost) {
   EXPECT_EQ(window_.problems(), "");
   ASSERT_EQ(server_.requests().size(), 1u);
   // The Host line names the link's own host (with its port), not the canonical name.
-  EXPECT_EQ(server_.requests()[0].head, "HEAD /page?a=1 HTTP/1.0\r\nUser-Agent: Quillfen/1.1\r\n"
-                                        "Host: web.test:" + portText() + "\r\n\r\n");
+  EXPECT_EQ(server_.requests()[0].head,
+            "HEAD /page?a=1 HTTP/1.0\r\nUser-Agent: Quillfen/1.1\r\n"
+            "Host: web.test:" +
+                portText() + "\r\n\r\n");
 }
 
 TEST_F(ProbeTest, AddressIsTakenApartAsServersExpect) {
@@ -88,12 +90,14 @@ TEST_F(ProbeTest, AddressIsTakenApartAsServersExpect) {
 
 TEST_F(ProbeTest, ColonWithoutDigitsMeansPortZero) {
   probe("http://web.test:/x");
-  EXPECT_EQ(window_.log(), "7: Connecting to web.test:0...\r\n7: Unable to contact host (10061)\r\n");
+  EXPECT_EQ(window_.log(),
+            "7: Connecting to web.test:0...\r\n7: Unable to contact host (10061)\r\n");
   EXPECT_EQ(entry_->checkResult.load(), CHECK_NONE);
 }
 
 TEST_F(ProbeTest, OtherSchemesAreNeverChecked) {
-  for (const char* url : {"https://web.test/", "ftp://web.test/f", "mailto:a@web.test", "http:/x"}) {
+  for (const char* url :
+       {"https://web.test/", "ftp://web.test/f", "mailto:a@web.test", "http:/x"}) {
     probe(url);
     EXPECT_EQ(entry_->checkResult.load(), CHECK_NONE) << url;
   }
@@ -127,8 +131,8 @@ TEST_F(ProbeTest, LocationBecomesSafeAbsoluteAddress) {
   probe(web("/dir/rel"));
   EXPECT_STREQ(entry_->newUrl.c_str(), web("/up/page?x=1").c_str());
 
-  server_.setReply("/inject", Reply::Status("HTTP/1.0 301 M",
-                                            "Location: http://x.test/a b\"><script>\x01\r\n"));
+  server_.setReply(
+      "/inject", Reply::Status("HTTP/1.0 301 M", "Location: http://x.test/a b\"><script>\x01\r\n"));
   probe(web("/inject"));
   EXPECT_STREQ(entry_->newUrl.c_str(), "http://x.test/a%20b%22%3E%3Cscript%3E%01");
 }
@@ -171,7 +175,8 @@ TEST_F(ProbeTest, RepliesWithoutValidStatus) {
     Reply reply;
     const char* ending;
   } cases[] = {
-      {"/nospace", Reply::Status("HTTP/1.0"), "7: HTTP/1.0\r\n7: Valid HTTP response not received!\r\n"},
+      {"/nospace", Reply::Status("HTTP/1.0"),
+       "7: HTTP/1.0\r\n7: Valid HTTP response not received!\r\n"},
       {"/closed", Reply::Raw("HTTP/1.0 30"), "7: Valid HTTP response not received!\r\n"},
       {"/full", Reply::Raw(std::string(5000, 'x')), "7: Valid HTTP response not received!\r\n"},
       {"/headersonly", Reply::Status("Server: x"), "7: Valid HTTP response not received!\r\n"},
@@ -202,8 +207,10 @@ TEST_F(ProbeTest, TrickledReplyIsReadAcrossReceives) {
 
 TEST_F(ProbeTest, EndlessHeadersStopAtTheLimits) {
   std::string manyLines;
-  for (int i = 0; i < PROBE_MAX_HEADER_LINES + 50; ++i) manyLines += "X-Filler: " + std::to_string(i) + "\r\n";
-  Reply moved = Reply::Raw("HTTP/1.0 301 Moved\r\n" + manyLines + "Location: http://late.test/\r\n\r\n");
+  for (int i = 0; i < PROBE_MAX_HEADER_LINES + 50; ++i)
+    manyLines += "X-Filler: " + std::to_string(i) + "\r\n";
+  Reply moved =
+      Reply::Raw("HTTP/1.0 301 Moved\r\n" + manyLines + "Location: http://late.test/\r\n\r\n");
   server_.setReply("/lines", moved);
   probe(web("/lines"));
   EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED);
@@ -241,19 +248,22 @@ TEST_F(ProbeTest, TemporaryLookUpFailureIsRetried) {
 TEST_F(ProbeTest, RetriesZeroMakesOneAttempt) {
   own_.retries = 0;
   probe("http://flaky.test/x");
-  EXPECT_EQ(window_.log(), "7: Connecting to flaky.test:80...\r\n7: Unable to contact host (11002)\r\n");
+  EXPECT_EQ(window_.log(),
+            "7: Connecting to flaky.test:80...\r\n7: Unable to contact host (11002)\r\n");
 }
 
 TEST_F(ProbeTest, UnknownHostIsAnInvalidHost) {
   probe("http://missing.test/x");
-  EXPECT_EQ(window_.log(), "7: Connecting to missing.test:80...\r\n7: Host not found - missing.test\r\n");
+  EXPECT_EQ(window_.log(),
+            "7: Connecting to missing.test:80...\r\n7: Host not found - missing.test\r\n");
   EXPECT_EQ(entry_->checkResult.load(), CHECK_INVALID_HOST);
   EXPECT_EQ(window_.problems(), "Invalid host: http://missing.test/x\r\n");
 }
 
 TEST_F(ProbeTest, UnrecoverableLookUpEndsTheProbe) {
   probe("http://broken.test/x");
-  EXPECT_EQ(window_.log(), "7: Connecting to broken.test:80...\r\n7: Unable to contact host (11003)\r\n");
+  EXPECT_EQ(window_.log(),
+            "7: Connecting to broken.test:80...\r\n7: Unable to contact host (11003)\r\n");
   EXPECT_EQ(entry_->checkResult.load(), CHECK_NONE);
 }
 
@@ -264,9 +274,10 @@ TEST_F(ProbeTest, ThroughTheProxyTheWholeAddressIsRequested) {
   server_.setProxyMode(true);
   server_.setReply("http://web.test/page?q", Reply::Status("HTTP/1.0 200 OK"));
   probe("http://web.test/page?q#frag");
-  EXPECT_EQ(window_.log(), "7: Checking host web.test...\r\n7: Connecting to proxy.test:" + portText() +
-                               "...\r\n7: Retrieving information for http://web.test/page?q...\r\n"
-                               "7: HTTP/1.0 200 OK\r\n");
+  EXPECT_EQ(window_.log(),
+            "7: Checking host web.test...\r\n7: Connecting to proxy.test:" + portText() +
+                "...\r\n7: Retrieving information for http://web.test/page?q...\r\n"
+                "7: HTTP/1.0 200 OK\r\n");
   ASSERT_EQ(server_.requests().size(), 1u);
   EXPECT_FALSE(server_.requests()[0].hasHeader("Host"));
   EXPECT_EQ(entry_->checkResult.load(), 200);
@@ -277,7 +288,8 @@ TEST_F(ProbeTest, ThroughTheProxyAnUnknownHostIsNotRequested) {
   CopySettingsText(own_.proxyHost, "proxy.test");
   own_.proxyPort = server_.port();
   probe("http://missing.test/x");
-  EXPECT_EQ(window_.log(), "7: Checking host missing.test...\r\n7: Host not found - missing.test\r\n");
+  EXPECT_EQ(window_.log(),
+            "7: Checking host missing.test...\r\n7: Host not found - missing.test\r\n");
   EXPECT_EQ(server_.requestCount(), 0u);
   EXPECT_EQ(entry_->checkResult.load(), CHECK_INVALID_HOST);
   EXPECT_EQ(window_.problems(), "Invalid host: http://missing.test/x\r\n");
@@ -287,8 +299,9 @@ TEST_F(ProbeTest, AnUnknownProxyDoesNotCondemnTheLink) {
   own_.flags |= FLAG_USE_PROXY;
   CopySettingsText(own_.proxyHost, "noproxy.test");
   probe("http://web.test/x");
-  EXPECT_EQ(window_.log(), "7: Checking host web.test...\r\n7: Connecting to noproxy.test:8080...\r\n"
-                           "7: Host not found - noproxy.test\r\n7: Unable to contact proxy server!\r\n");
+  EXPECT_EQ(window_.log(),
+            "7: Checking host web.test...\r\n7: Connecting to noproxy.test:8080...\r\n"
+            "7: Host not found - noproxy.test\r\n7: Unable to contact proxy server!\r\n");
   EXPECT_EQ(entry_->checkResult.load(), CHECK_NONE);
   EXPECT_EQ(window_.problems(), "");
 }
@@ -299,7 +312,8 @@ TEST_F(ProbeTest, ThreadStatusFollowsTheSteps) {
   CopySettingsText(own_.proxyHost, "proxy.test");
   own_.proxyPort = server_.port();
   probe("http://web.test/x");
-  EXPECT_EQ(window_.inspect([](RecordingControls& c) { return c.rows[0].cells[1]; }), "Waiting for reply");
+  EXPECT_EQ(window_.inspect([](RecordingControls& c) { return c.rows[0].cells[1]; }),
+            "Waiting for reply");
 }
 
 TEST(ResolveReference, FollowsTheStandardExamples) {
@@ -308,11 +322,21 @@ TEST(ResolveReference, FollowsTheStandardExamples) {
     const char* reference;
     const char* expected;
   } cases[] = {
-      {"g", "http://a/b/c/g"},         {"./g", "http://a/b/c/g"},     {"g/", "http://a/b/c/g/"},
-      {"/g", "http://a/g"},            {"//g", "http://g"},           {"?y", "http://a/b/c/d;p?y"},
-      {"g?y", "http://a/b/c/g?y"},     {"#s", "http://a/b/c/d;p?q#s"}, {"", "http://a/b/c/d;p?q"},
-      {"../g", "http://a/b/g"},        {"../../../g", "http://a/g"},  {"/./g", "http://a/g"},
-      {"g;x=1/../y", "http://a/b/c/y"}, {"https://z/p", "https://z/p"}, {"..", "http://a/b/"},
+      {"g", "http://a/b/c/g"},
+      {"./g", "http://a/b/c/g"},
+      {"g/", "http://a/b/c/g/"},
+      {"/g", "http://a/g"},
+      {"//g", "http://g"},
+      {"?y", "http://a/b/c/d;p?y"},
+      {"g?y", "http://a/b/c/g?y"},
+      {"#s", "http://a/b/c/d;p?q#s"},
+      {"", "http://a/b/c/d;p?q"},
+      {"../g", "http://a/b/g"},
+      {"../../../g", "http://a/g"},
+      {"/./g", "http://a/g"},
+      {"g;x=1/../y", "http://a/b/c/y"},
+      {"https://z/p", "https://z/p"},
+      {"..", "http://a/b/"},
   };
   for (auto& c : cases) EXPECT_EQ(ResolveReference(base, c.reference), c.expected) << c.reference;
   EXPECT_EQ(ResolveReference("http://h:81", "x"), "http://h:81/x");

@@ -139,7 +139,8 @@ class RecordingWindow : public Window {
   }
   void addThreadRows(int count) {
     inspect([count](RecordingControls& c) {
-      for (int i = 0; i < count; ++i) c.insertListRow(IDC_THREAD_LIST, i, i, std::to_string(i + 1).c_str());
+      for (int i = 0; i < count; ++i)
+        c.insertListRow(IDC_THREAD_LIST, i, i, std::to_string(i + 1).c_str());
       return 0;
     });
   }

@@ -245,7 +245,8 @@ TEST_F(SchedulerTest, DrainWritesWaitingMessagesWithRemarks) {
   runner.join();
   std::string log = window_.log();
   std::vector<std::string> messages;
-  for (size_t at = log.find("aiting for"); at != std::string::npos; at = log.find("aiting for", at + 1)) {
+  for (size_t at = log.find("aiting for"); at != std::string::npos;
+       at = log.find("aiting for", at + 1)) {
     size_t start = log.rfind('\n', at);
     start = start == std::string::npos ? 0 : start + 1;
     messages.push_back(log.substr(start, log.find("\r\n", at) - start));
@@ -256,10 +257,12 @@ TEST_F(SchedulerTest, DrainWritesWaitingMessagesWithRemarks) {
   EXPECT_EQ(messages[2], "Still waiting for 3 threads...");
   EXPECT_EQ(messages[3], "Still waiting for 3 threads... (sorry about this...)");
   EXPECT_EQ(messages[7], "Still waiting for 3 threads... (taking a while, I know...)");
-  EXPECT_EQ(messages[11], "Still waiting for 3 threads... (mmmm... more bandwidth... more bandwidth...)");
+  EXPECT_EQ(messages[11],
+            "Still waiting for 3 threads... (mmmm... more bandwidth... more bandwidth...)");
   EXPECT_EQ(messages[15], "Still waiting for 3 threads... (belgium!)");
   EXPECT_EQ(messages[19], "Still waiting for 3 threads... (do you know where YOUR towel is?)");
-  EXPECT_EQ(messages[23], "Still waiting for 3 threads... (maybe you should quit and try again :-)");
+  EXPECT_EQ(messages[23],
+            "Still waiting for 3 threads... (maybe you should quit and try again :-)");
   EXPECT_EQ(messages[24], "Still waiting for 3 threads...");
   EXPECT_EQ(messages[25], "Still waiting for 3 threads...");
 }

@@ -1,9 +1,8 @@
 #include "platform/net.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
-
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <atomic>
 #include <cerrno>

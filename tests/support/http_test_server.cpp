@@ -75,8 +75,8 @@ std::string HttpTestServer::Request::header(const std::string& name) const {
   size_t start = head.find('\n');
   while (start != std::string::npos && start + 1 < head.size()) {
     size_t end = head.find('\n', start + 1);
-    std::string line = head.substr(start + 1, end == std::string::npos ? std::string::npos
-                                                                       : end - start - 1);
+    std::string line =
+        head.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     size_t colon = line.find(':');
     if (colon != std::string::npos && EqualsNoCase(line.substr(0, colon), name)) {
@@ -206,8 +206,8 @@ bool HttpTestServer::beginReply(Connection& c) {
   request.method = line.substr(0, space);
   if (space != std::string::npos) {
     size_t second = line.find(' ', space + 1);
-    request.target = line.substr(space + 1, second == std::string::npos ? std::string::npos
-                                                                        : second - space - 1);
+    request.target = line.substr(
+        space + 1, second == std::string::npos ? std::string::npos : second - space - 1);
   }
   auto found = replies_.find(request.target);
   if (proxyMode_ && request.target.compare(0, 7, "http://") != 0)
