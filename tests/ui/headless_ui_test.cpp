@@ -33,6 +33,9 @@ const ControlTemplate TEST_CONTROLS[] = {
     {IDC_BAR, ControlKind::ProgressBar, "", 0, 0, 10, 10, 0},
     {IDC_NUMBER, ControlKind::Edit, "", 0, 0, 10, 10, STYLE_NUMBER | STYLE_DISABLED},
 };
+constexpr int IDD_SECOND = 9002;
+const DialogTemplate SECOND_TEMPLATE = {
+    IDD_SECOND, "Second", 100, 100, TEST_CONTROLS, sizeof TEST_CONTROLS / sizeof TEST_CONTROLS[0]};
 const DialogTemplate TEST_TEMPLATE = {
     IDD_TEST, "Test", 100, 100, TEST_CONTROLS, sizeof TEST_CONTROLS / sizeof TEST_CONTROLS[0]};
 
@@ -68,7 +71,10 @@ class RecordingProc : public DialogProc {
 
 class HeadlessUiTest : public ::testing::Test {
  protected:
-  void SetUp() override { RegisterDialogTemplate(&TEST_TEMPLATE); }
+  void SetUp() override {
+    RegisterDialogTemplate(&TEST_TEMPLATE);
+    RegisterDialogTemplate(&SECOND_TEMPLATE);
+  }
 };
 
 TEST_F(HeadlessUiTest, MainWindowTemplateIsKnownWithItsControls) {
@@ -285,6 +291,32 @@ TEST_F(HeadlessUiTest, OpenModalDialogCanBeDrivenFromTheTestAndPostsGoOn) {
   runThread.join();
   EXPECT_EQ(result, ID_CANCEL);
   EXPECT_EQ(main.ui.waitForDialog(IDD_TEST, 10), nullptr);
+}
+
+class OpenerProc : public RecordingProc {
+ public:
+  void onCommand(Window& window, int id, int code) override {
+    if (id == IDC_FLAG) {
+      RecordingProc inner;
+      modalResult = window.showModal(IDD_SECOND, inner);
+    }
+    RecordingProc::onCommand(window, id, code);
+  }
+  int modalResult = 0;
+};
+
+TEST_F(HeadlessUiTest, AClickThatOpensAModalDialogCanBePostedAndTheDialogDriven) {
+  HeadlessUi ui;
+  OpenerProc proc;
+  HeadlessWindow* w = ui.open(IDD_TEST, proc);
+  w->clickLater(IDC_FLAG);
+  HeadlessWindow* dialog = ui.waitForDialog(IDD_SECOND);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog->text(0), "Second");
+  dialog->click(ID_OK);
+  ui.settle();
+  EXPECT_EQ(proc.modalResult, ID_OK);
+  EXPECT_TRUE(w->checked(IDC_FLAG));
 }
 
 TEST_F(HeadlessUiTest, RunDialogEndsWithMinusOneWhenTheUiGoesAway) {

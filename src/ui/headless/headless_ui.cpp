@@ -451,6 +451,10 @@ bool HeadlessWindow::click(int id) {
   return done;
 }
 
+void HeadlessWindow::clickLater(int id) {
+  ui_.enqueue([this, id] { clickNow(id); });
+}
+
 void HeadlessWindow::command(int id, int code) {
   run([&](HeadlessWindow& w) { w.sendCommand(id, code); });
 }

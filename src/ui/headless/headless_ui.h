@@ -22,6 +22,8 @@
 //   ui.clipboardText();                               // what the program put there
 //   HeadlessWindow* d = ui.waitForDialog(103);        // or drive an open modal dialog
 //   d->close();                                       // onClose, as the close box
+//   main->clickLater(IDC_SETTINGS);                   // click() would wait for the modal
+//   ui.waitForDialog(101)->click(ID_CANCEL);          // dialog it opens to end
 // A list row inserted with a null text has every cell supplied on demand until a cell is set;
 // measureText counts 6 pixels per byte.
 // A modal dialog with no handler stays open until a test drives it (waitForDialog) or the
@@ -110,6 +112,9 @@ class HeadlessWindow : public Window, public Controls {
   // What a user does. click() on a disabled control does nothing and returns false; a check
   // box toggles and an auto radio button checks itself (and clears its group) first.
   bool click(int id);
+  // The same click posted without waiting: for a click that opens a modal dialog the test
+  // then drives itself (waitForDialog), as click() would wait for that dialog to end.
+  void clickLater(int id);
   void command(int id, int code);        // onCommand(id, code) as the control sent it
   void close();                          // the close box: onClose
   void type(int id, const char* text);   // replaces an edit's text, then EDIT_CHANGE
