@@ -5,18 +5,17 @@
 //
 //   build-*/bench/cli_run_bench          (quillfen-cli must be built next to bench/)
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "app/settings.h"
 #include "stores/bookmark_writer.h"
@@ -76,13 +75,22 @@ Stores MakeStores(const HttpTestServer& server, const std::string& tag) {
 
 // Runs quillfen-cli on the stores; its exit status and peak resident size in KiB.
 bool RunProgram(const Stores& s, int& status, long& maxRssKiB) {
-  fs::path program = fs::read_symlink("/proc/self/exe").parent_path().parent_path() /
-                     "quillfen-cli";
+  fs::path program =
+      fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "quillfen-cli";
   if (!fs::exists(program)) return false;
-  std::vector<std::string> args = {program.string(), "--bookmarks",   s.bookmarks.string(),
-                                   "--favorites",    s.favorites.string(), "--threads",
-                                   std::to_string(kThreads), "--broken", "delete",
-                                   "--moved",        "update",       "--timeout", "30"};
+  std::vector<std::string> args = {program.string(),
+                                   "--bookmarks",
+                                   s.bookmarks.string(),
+                                   "--favorites",
+                                   s.favorites.string(),
+                                   "--threads",
+                                   std::to_string(kThreads),
+                                   "--broken",
+                                   "delete",
+                                   "--moved",
+                                   "update",
+                                   "--timeout",
+                                   "30"};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -107,7 +115,8 @@ void BM_CliWholeRun(benchmark::State& state) {
   server.setRecording(false);
   server.setDefaultReply(HttpTestServer::Reply::Status("HTTP/1.0 200 OK").delayed(kReplyMs));
   // The settings the program loads stay out of the user's own folder.
-  fs::path config = fs::temp_directory_path() / ("qf-cli-bench-config-" + std::to_string(::getpid()));
+  fs::path config =
+      fs::temp_directory_path() / ("qf-cli-bench-config-" + std::to_string(::getpid()));
   ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
   long maxRss = 0;
   for (auto _ : state) {

@@ -51,8 +51,7 @@ bool ParseNumber(const std::string& text, uint64_t& value) {
   return true;
 }
 
-bool MakePath(const std::string& text, std::string& path, std::string& error,
-              const char* name) {
+bool MakePath(const std::string& text, std::string& path, std::string& error, const char* name) {
   if (text.empty()) {
     error = std::string(name) + " needs a path";
     return false;
@@ -93,18 +92,25 @@ bool ParseProxy(const std::string& text, CliChange& change, std::string& error) 
 bool ParseChoice(const OptionInfo& info, const std::string& text, CliChange& change,
                  std::string& error) {
   if (info.option == CliOption::Broken) {
-    if (text == "ask") change.number = FLAG_BROKEN_ASK;
-    else if (text == "delete") change.number = FLAG_BROKEN_DELETE;
-    else if (text == "shift") change.number = FLAG_BROKEN_SHIFT;
-    else if (text == "leave") change.number = 0;
+    if (text == "ask")
+      change.number = FLAG_BROKEN_ASK;
+    else if (text == "delete")
+      change.number = FLAG_BROKEN_DELETE;
+    else if (text == "shift")
+      change.number = FLAG_BROKEN_SHIFT;
+    else if (text == "leave")
+      change.number = 0;
     else {
       error = "--broken needs ask, delete, shift or leave";
       return false;
     }
   } else {
-    if (text == "ask") change.number = FLAG_MOVED_ASK;
-    else if (text == "update") change.number = FLAG_MOVED_UPDATE;
-    else if (text == "leave") change.number = 0;
+    if (text == "ask")
+      change.number = FLAG_MOVED_ASK;
+    else if (text == "update")
+      change.number = FLAG_MOVED_UPDATE;
+    else if (text == "leave")
+      change.number = 0;
     else {
       error = "--moved needs ask, update or leave";
       return false;
@@ -165,9 +171,12 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         error = name + " takes no value";
         return false;
       }
-      if (name == "--help") options.help = true;
-      else if (name == "--version") options.version = true;
-      else options.yes = true;
+      if (name == "--help")
+        options.help = true;
+      else if (name == "--version")
+        options.version = true;
+      else
+        options.yes = true;
       continue;
     }
     const OptionInfo* info = nullptr;

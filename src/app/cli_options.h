@@ -49,8 +49,7 @@ struct CliOptions {
 
 // Parses the arguments (without the program name). False with a one-line message in error
 // when an option is unknown, lacks its value or has a wrong one. Paths are made absolute.
-bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
-                     std::string& error);
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error);
 
 // Applies the changes to the record.
 void ApplyCliOptions(const CliOptions& options, Settings& record);

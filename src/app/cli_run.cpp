@@ -89,9 +89,7 @@ class EchoControls : public Controls {
   }
   int getTextLength(int id) override { return inner_.getTextLength(id); }
   void setSelection(int id, int start, int end) override { inner_.setSelection(id, start, end); }
-  void getSelection(int id, int* start, int* end) override {
-    inner_.getSelection(id, start, end);
-  }
+  void getSelection(int id, int* start, int* end) override { inner_.getSelection(id, start, end); }
   void replaceSelection(int id, const char* text) override {
     inner_.replaceSelection(id, text);
     if (id == IDC_LOG) echo_.log(text ? text : "");

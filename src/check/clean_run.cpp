@@ -107,9 +107,12 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
   } else {
     AppendLogF(mainWindow, IDC_LOG, "\r\nChecking %ld UR%s\r\n\r\n", static_cast<long>(linkCount),
                CheckingSuffix(linkCount));
-    int32_t rows = linkCount;
-    if (settings && static_cast<uint32_t>(rows) > settings->threadCount)
-      rows = static_cast<int32_t>(settings->threadCount);
+    // One row per worker slot the scheduler will use: it keeps the count within 1 to 64.
+    uint32_t slots = settings ? settings->threadCount : 1;
+    if (slots < 1) slots = 1;
+    if (slots > MAX_CHECK_THREADS) slots = MAX_CHECK_THREADS;
+    int32_t rows =
+        static_cast<uint32_t>(linkCount) < slots ? linkCount : static_cast<int32_t>(slots);
     mainWindow->post([linkCount, rows](Controls& c) {
       // The whole count: a range cut to 16 bits would make the bar wrap on big collections.
       c.setProgressRange(IDC_PROGRESS, 0, linkCount);

@@ -1,12 +1,12 @@
 // quillfen-cli: one clean run from the command line, without a display.
+#include <pthread.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <pthread.h>
-#include <unistd.h>
 
 #include "app/cli_options.h"
 #include "app/cli_run.h"

@@ -247,9 +247,9 @@ int ReportResults(Window* mainWindow, NodeList& tree, int32_t linkCount) {
                "Found %ld broken lin%s (Status %s), %ld moved lin%s (Status 301),\r\nand %ld "
                "invalid hos%s (%ld in total). %s of your links %s\r\n\r\n",
                static_cast<long>(broken), broken == 1 ? "k" : "ks",
-               (flags & FLAG_FORBIDDEN_AS_NOT_FOUND) ? "403/404" : "404",
-               static_cast<long>(moved), moved == 1 ? "k" : "ks", static_cast<long>(invalid),
-               invalid == 1 ? "t" : "ts", static_cast<long>(total), percentText, "don't work.");
+               (flags & FLAG_FORBIDDEN_AS_NOT_FOUND) ? "403/404" : "404", static_cast<long>(moved),
+               moved == 1 ? "k" : "ks", static_cast<long>(invalid), invalid == 1 ? "t" : "ts",
+               static_cast<long>(total), percentText, "don't work.");
     SetActions(GROUP_DEFAULTS, 0, tree);
   }
 

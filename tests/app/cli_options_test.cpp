@@ -55,11 +55,11 @@ TEST(CliOptionsTest, ChoicesReplaceTheirWholeGroup) {
 TEST(CliOptionsTest, SwitchesAndNumbers) {
   Settings record;
   record.flags = 0;
-  Apply({"--sync", "--sort", "--forbidden", "--older-than", "12", "--timeout", "7", "--retries",
-         "0"},
-        record);
-  EXPECT_EQ(record.flags, FLAG_SYNCHRONISE | FLAG_SORT_BOOKMARKS | FLAG_FORBIDDEN_AS_NOT_FOUND |
-                              FLAG_ONLY_OLDER);
+  Apply(
+      {"--sync", "--sort", "--forbidden", "--older-than", "12", "--timeout", "7", "--retries", "0"},
+      record);
+  EXPECT_EQ(record.flags,
+            FLAG_SYNCHRONISE | FLAG_SORT_BOOKMARKS | FLAG_FORBIDDEN_AS_NOT_FOUND | FLAG_ONLY_OLDER);
   EXPECT_EQ(record.olderThanDays, 12u);
   EXPECT_EQ(record.timeout, 7u);
   EXPECT_EQ(record.retries, 0u);
@@ -128,8 +128,8 @@ TEST(CliOptionsTest, WrongArgumentsAreRefusedWithOneLine) {
   }
   CliOptions options;
   std::string error;
-  EXPECT_TRUE(Parse({"--timeout", "4294967", "--proxy", std::string(79, 'h') + ":1"}, options,
-                    error))
+  EXPECT_TRUE(
+      Parse({"--timeout", "4294967", "--proxy", std::string(79, 'h') + ":1"}, options, error))
       << error;
 }
 

@@ -1,6 +1,10 @@
 #include "app/cli_run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -13,11 +17,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "app/cli_options.h"
 #include "platform/net.h"
@@ -122,8 +121,11 @@ class CliRunTest : public ::testing::Test {
     }
   }
   std::vector<std::string> StoreArgs() {
-    return {"--bookmarks", (dir_ / "bookmarks.htm").string(), "--favorites",
-            (dir_ / "favorites").string(), "--threads", "1", "--timeout", "10", "--retries", "0"};
+    return {"--bookmarks", (dir_ / "bookmarks.htm").string(),
+            "--favorites", (dir_ / "favorites").string(),
+            "--threads",   "1",
+            "--timeout",   "10",
+            "--retries",   "0"};
   }
   std::string Expected(const std::string& name) {
     return Substitute(ReadWhole(fs::path(QF_TEST_DATA_DIR) / "cleanrun" / "expected" / name),
@@ -169,13 +171,13 @@ TEST_F(CliRunTest, WhereTheProgramWouldAskTheRowsArePrintedAndCancelSavesNothing
     args.push_back(more);
   EXPECT_EQ(Run(args), CLI_EXIT_PROBLEMS);
   std::string host = "http://127.0.0.1:" + port_;
-  std::string rows =
-      "Forbidden page\tFav\tForbidden\tLeave\t" + host + "/forbidden\t\n" +
-      "Gone page\tBook\tNot found\tLeave\t" + host + "/gone\t\n" +
-      "Gone too\tFav\tNot found\tLeave\t" + host + "/gone-too\t\n" +
-      "Moved page\tBook\tMoved\tLeave\thttp://links.test:" + port_ + "/moved\t" + host +
-      "/new-home\n" + "Moved without a new home\tBook\tMoved\tLeave\t" + host +
-      "/moved-nowhere\t\n" + "Nowhere\tBook\tInvalid host\tLeave\thttp://no-such-host.test/\t\n";
+  std::string rows = "Forbidden page\tFav\tForbidden\tLeave\t" + host + "/forbidden\t\n" +
+                     "Gone page\tBook\tNot found\tLeave\t" + host + "/gone\t\n" +
+                     "Gone too\tFav\tNot found\tLeave\t" + host + "/gone-too\t\n" +
+                     "Moved page\tBook\tMoved\tLeave\thttp://links.test:" + port_ + "/moved\t" +
+                     host + "/new-home\n" + "Moved without a new home\tBook\tMoved\tLeave\t" +
+                     host + "/moved-nowhere\t\n" +
+                     "Nowhere\tBook\tInvalid host\tLeave\thttp://no-such-host.test/\t\n";
   std::string summary = "don't work.\n\n";
   size_t at = out_.find(summary);
   ASSERT_NE(at, std::string::npos) << out_;
@@ -192,13 +194,12 @@ TEST_F(CliRunTest, WhereTheProgramWouldAskTheRowsArePrintedAndCancelSavesNothing
 }
 
 TEST_F(CliRunTest, ExitStatusForCleanEmptyAndUnreadableStores) {
-  WriteWhole(dir_ / "ok.htm",
-             "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n<DT><A HREF=\"" +
-                 server_.url("/ok") + "\">Fine</A>\r\n</DL><p>\r\n");
+  WriteWhole(dir_ / "ok.htm", "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n<DT><A HREF=\"" +
+                                  server_.url("/ok") + "\">Fine</A>\r\n</DL><p>\r\n");
   fs::create_directories(dir_ / "fav");
-  EXPECT_EQ(Run({"--bookmarks", (dir_ / "ok.htm").string(), "--favorites",
-                 (dir_ / "fav").string()}),
-            CLI_EXIT_CLEAN);
+  EXPECT_EQ(
+      Run({"--bookmarks", (dir_ / "ok.htm").string(), "--favorites", (dir_ / "fav").string()}),
+      CLI_EXIT_CLEAN);
   EXPECT_NE(out_.find("All your links appear to be working!\n\n"), std::string::npos);
 
   EXPECT_EQ(Run({"--bookmarks", (dir_ / "missing.htm").string()}), CLI_EXIT_NOTHING);
@@ -208,9 +209,9 @@ TEST_F(CliRunTest, ExitStatusForCleanEmptyAndUnreadableStores) {
 
   // The Favorites folder is missing: the bookmarks are still checked, but the status says
   // that a store could not be read.
-  EXPECT_EQ(Run({"--bookmarks", (dir_ / "ok.htm").string(), "--favorites",
-                 (dir_ / "nowhere").string()}),
-            CLI_EXIT_NOTHING);
+  EXPECT_EQ(
+      Run({"--bookmarks", (dir_ / "ok.htm").string(), "--favorites", (dir_ / "nowhere").string()}),
+      CLI_EXIT_NOTHING);
   EXPECT_NE(out_.find("Checking 1 URL..."), std::string::npos);
 
   EXPECT_EQ(Run({"--no-bookmarks", "--no-favorites"}), CLI_EXIT_NOTHING);
@@ -239,8 +240,7 @@ TEST_F(CliRunTest, InterruptAtAnyMomentEndsAsAborted) {
 
 TEST(FormatResultRowsTest, RowsByNameIgnoringCaseWithTabsAndBreaksAsSpaces) {
   NodeList tree;
-  auto add = [](NodeList& list, const char* name, const char* url, int32_t source,
-                int32_t result) {
+  auto add = [](NodeList& list, const char* name, const char* url, int32_t source, int32_t result) {
     auto* e = new LinkEntry(name, url, 0);
     e->source = source;
     e->checkResult.store(result);
@@ -249,8 +249,8 @@ TEST(FormatResultRowsTest, RowsByNameIgnoringCaseWithTabsAndBreaksAsSpaces) {
   };
   add(tree, "beta", "http://b/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND)->action = ACTION_DELETE;
   LinkEntry* folder = add(tree, "Folder", nullptr, SOURCE_BOOKMARKS, CHECK_NONE);
-  LinkEntry* moved = add(folder->children, "Alpha\tone", "http://a/", SOURCE_FAVORITES,
-                         CHECK_MOVED);
+  LinkEntry* moved =
+      add(folder->children, "Alpha\tone", "http://a/", SOURCE_FAVORITES, CHECK_MOVED);
   moved->newUrl.assign("http://new/");
   moved->action = ACTION_UPDATE;
   add(tree, "Beta", "http://B/", 3, CHECK_INVALID_HOST)->action = ACTION_SHIFT;
@@ -349,8 +349,8 @@ TEST_F(CliProgramTest, RunAgainstTheLoopbackServer) {
 TEST_F(CliProgramTest, CtrlCAbortsAfterTheWorkersAndSavesNothing) {
   UseHeldLinks(4, "first");
   std::string before = ReadWhole(dir_ / "held.htm");
-  pid_t pid = Start({"--bookmarks", (dir_ / "held.htm").string(), "--threads", "2", "--broken",
-                     "delete"});
+  pid_t pid =
+      Start({"--bookmarks", (dir_ / "held.htm").string(), "--threads", "2", "--broken", "delete"});
   ASSERT_TRUE(server_.waitForRequests(2));
   ASSERT_EQ(::kill(pid, SIGINT), 0);
   // The abort is noticed only once a worker ends; give the request time to reach the run.

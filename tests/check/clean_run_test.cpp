@@ -1,6 +1,7 @@
 #include "check/clean_run.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -14,8 +15,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <unistd.h>
 
 #include "app/settings.h"
 #include "check/clean_run_state.h"
@@ -243,8 +242,8 @@ TEST_F(CleanRunTest, SynchronisingRunDeletesAndWritesEveryLinkToBothStores) {
 
 TEST_F(CleanRunTest, CancelInTheResultsDialogWritesNothing) {
   UseTestStores();
-  record_.flags = FLAG_CLEAN_BOOKMARKS | FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE |
-                  FLAG_BROKEN_ASK | FLAG_MOVED_ASK;
+  record_.flags = FLAG_CLEAN_BOOKMARKS | FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE | FLAG_BROKEN_ASK |
+                  FLAG_MOVED_ASK;
   std::map<std::string, std::string> before = Files(dir_);
   int rows = 0;
   ui_.setDialogHandler(103, [&](HeadlessWindow& dialog) {
@@ -340,8 +339,9 @@ TEST_F(CleanRunTest, OneRowPerWorkerSlotWhileRunning) {
 TEST_F(CleanRunTest, AbortWaitsForTheWorkersAndSavesNothing) {
   for (int links : {4, 2}) {
     SCOPED_TRACE(links);
-    server_.setReply("/held", HttpTestServer::Reply::Status("HTTP/1.0 404 Not Found").held(
-                                  "go" + std::to_string(links)));
+    server_.setReply(
+        "/held",
+        HttpTestServer::Reply::Status("HTTP/1.0 404 Not Found").held("go" + std::to_string(links)));
     std::vector<std::pair<std::string, std::string>> list;
     for (int i = 0; i < links; ++i) list.push_back({"L" + std::to_string(i), "/held"});
     UseBookmarks(list);
@@ -351,8 +351,8 @@ TEST_F(CleanRunTest, AbortWaitsForTheWorkersAndSavesNothing) {
 
     ASSERT_TRUE(window_->click(IDC_CLEAN));
     ASSERT_TRUE(server_.waitForRequests(requestsBefore + 2));
-    EXPECT_TRUE(window_->click(IDC_CLEAN));   // Abort
-    EXPECT_FALSE(window_->click(IDC_CLEAN));  // already disabled
+    EXPECT_TRUE(window_->click(IDC_CLEAN));                      // Abort
+    EXPECT_FALSE(window_->click(IDC_CLEAN));                     // already disabled
     window_->run([](HeadlessWindow& w) { OnCleanButton(&w); });  // even if it got through
     EXPECT_TRUE(abortRequested.load());
     server_.openGate("go" + std::to_string(links));

@@ -58,8 +58,8 @@ TEST_F(ApplyActionsTest, ShiftedBookmarksGoIntoANewFolderAtTheEnd) {
   TimeValue before = static_cast<TimeValue>(std::time(nullptr));
   LinkEntry* a = Link(tree_, "A", "http://a/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND, ACTION_SHIFT);
   LinkEntry* f = Folder(tree_, "Folder", SOURCE_BOOKMARKS);
-  LinkEntry* b = Link(f->children, "B", "http://b/", SOURCE_BOOKMARKS, CHECK_INVALID_HOST,
-                      ACTION_SHIFT);
+  LinkEntry* b =
+      Link(f->children, "B", "http://b/", SOURCE_BOOKMARKS, CHECK_INVALID_HOST, ACTION_SHIFT);
   b->addDate = 77;
   b->newUrl.assign("http://kept/");
   Link(tree_, "C", "http://c/", SOURCE_BOOKMARKS, 200, ACTION_SHIFT);  // no problem: ignored
@@ -98,8 +98,7 @@ TEST_F(ApplyActionsTest, ExistingNestedFolderInAnyCaseReceivesCopiesAfterItsChil
   Link(target->children, "Old", "http://old/", SOURCE_BOOKMARKS);
   LinkEntry* later = Folder(tree_, "Broken Links", SOURCE_BOOKMARKS);
   Link(tree_, "A", "http://a/", SOURCE_FAVORITES, CHECK_NOT_FOUND, ACTION_SHIFT);
-  Link(tree_, "B", "http://b/", SOURCE_BOOKMARKS | SOURCE_FAVORITES, CHECK_FORBIDDEN,
-       ACTION_SHIFT);
+  Link(tree_, "B", "http://b/", SOURCE_BOOKMARKS | SOURCE_FAVORITES, CHECK_FORBIDDEN, ACTION_SHIFT);
   EXPECT_EQ(FindBrokenLinksFolder(tree_), target);
   ApplyActions(nullptr, tree_);
   EXPECT_EQ(Names(target->children), "Old A B");
@@ -111,8 +110,8 @@ TEST_F(ApplyActionsTest, ExistingNestedFolderInAnyCaseReceivesCopiesAfterItsChil
 
 TEST_F(ApplyActionsTest, LinkInsideTheFolderMovesToItsEnd) {
   LinkEntry* folder = Folder(tree_, "broken links", SOURCE_BOOKMARKS);
-  LinkEntry* x = Link(folder->children, "X", "http://x/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND,
-                      ACTION_SHIFT);
+  LinkEntry* x =
+      Link(folder->children, "X", "http://x/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND, ACTION_SHIFT);
   Link(folder->children, "Y", "http://y/", SOURCE_BOOKMARKS);
   ApplyActions(nullptr, tree_);
   EXPECT_EQ(Names(folder->children), "X Y X");
@@ -128,8 +127,7 @@ TEST_F(ApplyActionsTest, WithoutShiftNothingIsSearchedOrMade) {
   stay->newUrl.assign("http://elsewhere/");
   LinkEntry* noLocation =
       Link(tree_, "N", "http://n/", SOURCE_BOOKMARKS, CHECK_MOVED, ACTION_UPDATE);
-  LinkEntry* gone = Link(tree_, "D", "http://d/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND,
-                         ACTION_DELETE);
+  LinkEntry* gone = Link(tree_, "D", "http://d/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND, ACTION_DELETE);
   LinkEntry* fine = Link(tree_, "F", "http://f/", SOURCE_BOOKMARKS, 200, ACTION_UPDATE);
   fine->newUrl.assign("http://ignored/");
   ApplyActions(nullptr, tree_);

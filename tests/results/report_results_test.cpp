@@ -252,8 +252,7 @@ TEST_F(ReportResultsTest, SynchronisationKeepsDifferentAddressesAndNamelessEntri
   Synchronise(tree_, tree_, SOURCE_BOOKMARKS);
   Synchronise(tree_, tree_, SOURCE_FAVORITES);
   // One Favorites twin goes with the first bookmark; an entry of both stores is no partner.
-  EXPECT_EQ(Shape(tree_),
-            "Same:3 Same:3 -:3 -:3 Empty:3 Empty:3 Twice:3 Twice:3 Both:3 Both:3");
+  EXPECT_EQ(Shape(tree_), "Same:3 Same:3 -:3 -:3 Empty:3 Empty:3 Twice:3 Twice:3 Both:3 Both:3");
 }
 
 TEST_F(ReportResultsTest, FindCounterpartTakesTheFirstInDepthFirstOrder) {
