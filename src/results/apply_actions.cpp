@@ -70,21 +70,24 @@ void StepProgress(Window* window) {
 
 }  // namespace
 
-LinkEntry* FindBrokenLinksFolder(const NodeList& tree) {
-  std::vector<Node*> resume;
+LinkEntry* FindBrokenLinksFolder(const NodeList& tree, std::vector<LinkEntry*>* ancestors) {
+  std::vector<LinkEntry*> folders;  // the folders being searched, outermost first
   Node* n = tree.head();
   for (;;) {
     if (!n->next) {
-      if (resume.empty()) return nullptr;
-      n = resume.back();
-      resume.pop_back();
+      if (folders.empty()) return nullptr;
+      n = folders.back()->next;
+      folders.pop_back();
       continue;
     }
     LinkEntry* entry = LinkEntry::of(n);
     if (entry->name) {
-      if (entry->url.length == 0 && CompareNames(entry->name, kBrokenLinks) == 0) return entry;
+      if (entry->url.length == 0 && CompareNames(entry->name, kBrokenLinks) == 0) {
+        if (ancestors) *ancestors = std::move(folders);
+        return entry;
+      }
       if (!entry->children.isEmpty()) {
-        resume.push_back(n->next);
+        folders.push_back(entry);
         n = entry->children.head();
         continue;
       }
@@ -140,11 +143,16 @@ void ApplyActions(Window* mainWindow, NodeList& tree) {
 
   if (!shifted.isEmpty()) {
     int32_t membership = Membership(shifted);
-    LinkEntry* folder = FindBrokenLinksFolder(tree);
-    if (folder)
+    std::vector<LinkEntry*> ancestors;
+    LinkEntry* folder = FindBrokenLinksFolder(tree, &ancestors);
+    if (folder) {
+      // The folders around it join the stores of the shifted links too: a writer passes over
+      // a folder of the other store with everything inside it, and the links would be lost.
       folder->source |= membership;
-    else
+      for (LinkEntry* outer : ancestors) outer->source |= membership;
+    } else {
       folder = MakeBrokenLinksFolder(tree, membership);
+    }
     if (folder) {
       while (!shifted.isEmpty()) {
         Node* copy = shifted.head();

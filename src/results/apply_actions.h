@@ -2,6 +2,8 @@
 // Clean-run thread, after every worker has ended and the user (or the settings) agreed.
 #pragma once
 
+#include <vector>
+
 #include "tree/link_tree.h"
 
 class Window;
@@ -14,5 +16,6 @@ class Window;
 void ApplyActions(Window* mainWindow, NodeList& tree);
 
 // The first folder named "Broken Links" (ASCII letter case ignored) in depth-first order,
-// or null.
-LinkEntry* FindBrokenLinksFolder(const NodeList& tree);
+// or null. ancestors, when given, receives the folders that hold it, outermost first.
+LinkEntry* FindBrokenLinksFolder(const NodeList& tree,
+                                 std::vector<LinkEntry*>* ancestors = nullptr);

@@ -1,9 +1,11 @@
 #include "results/apply_actions.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/settings.h"
@@ -106,6 +108,34 @@ TEST_F(ApplyActionsTest, ExistingNestedFolderInAnyCaseReceivesCopiesAfterItsChil
   EXPECT_TRUE(later->children.isEmpty());
   EXPECT_EQ(LinkEntry::of(target->children.tailPred())->source,
             SOURCE_BOOKMARKS | SOURCE_FAVORITES);
+}
+
+// A folder of the bookmark file only, inside another, receiving a Favorites link: both
+// folders join the Favorites, so that the writer puts the shortcut into them instead of
+// deleting it and writing nothing.
+TEST_F(ApplyActionsTest, FoldersAroundAnExistingFolderJoinTheShiftedLinksStores) {
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("qf-apply-nested-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  { std::ofstream(dir / "Lost.url") << "[InternetShortcut]\r\nURL=http://lost/\r\n"; }
+  record_.favoritesFolder.assign(dir.c_str());
+  record_.flags = FLAG_CLEAN_FAVORITES;
+
+  LinkEntry* outer = Folder(tree_, "Outer", SOURCE_BOOKMARKS);
+  LinkEntry* folder = Folder(outer->children, "Broken Links", SOURCE_BOOKMARKS);
+  Link(folder->children, "Old", "http://old/", SOURCE_BOOKMARKS);
+  LinkEntry* lost =
+      Link(tree_, "Lost", "http://lost/", SOURCE_FAVORITES, CHECK_NOT_FOUND, ACTION_SHIFT);
+  lost->shortcutFile.assign("Lost.url");
+  lost->shortcutTitle.assign("Lost");
+  ApplyActions(nullptr, tree_);
+  EXPECT_EQ(outer->source, SOURCE_BOOKMARKS | SOURCE_FAVORITES);
+  EXPECT_EQ(folder->source, SOURCE_BOOKMARKS | SOURCE_FAVORITES);
+  EXPECT_FALSE(std::filesystem::exists(dir / "Lost.url"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "Outer" / "Broken Links" / "Lost.url"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "Outer" / "Broken Links" / "Old.url"));
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(ApplyActionsTest, LinkInsideTheFolderMovesToItsEnd) {
