@@ -252,7 +252,9 @@ class Reader {
   bool insideBrokenLinks_ = false;
   bool inHeader_ = true;
   bool previousOnlyDt_ = false;
-  size_t metaResume_ = 0;
+  size_t metaResume_ = 0;  // where the last <META tag ended
+  std::vector<std::pair<size_t, size_t>> metaSpans_;
+  std::string lineWithoutMeta_;
   std::vector<Level> levels_;
   std::vector<Attribute> attributes_;
   const char* linkTagEnd_ = nullptr;
@@ -285,37 +287,50 @@ void Reader::Run() {
       }
       EndDescription();
     }
+    Line view = line;
+    if (inHeader_ || metaResume_ > line.start) {
+      CollectMeta(line);
+      if (!metaSpans_.empty()) {
+        view.text = lineWithoutMeta_.data();
+        view.length = lineWithoutMeta_.size();
+      }
+    }
     size_t lead = 0;
-    while (lead < line.length && IsBlank(line.text[lead])) ++lead;
-    if (StartsNoCase(line.text + lead, line.length - lead, "<DD>")) {
-      StartDescription(line, lead + 4);
+    while (lead < view.length && IsBlank(view.text[lead])) ++lead;
+    if (StartsNoCase(view.text + lead, view.length - lead, "<DD>")) {
+      StartDescription(view, lead + 4);
       previousOnlyDt_ = false;
       continue;
     }
-    if (inHeader_) CollectMeta(line);
     size_t where = 0, separatorAt = kNotFound;
     int listEnds = 0;
-    Kind kind = Classify(line, &where, &separatorAt, &listEnds);
+    Kind kind = Classify(view, &where, &separatorAt, &listEnds);
+    // The heading repeats the document title, whose text may hold anything: a rule or a list
+    // end in it is not one of the file.
+    if (StartsNoCase(view.text + lead, view.length - lead, "<H1")) {
+      if (kind == Kind::Separator || kind == Kind::ListEnd) kind = Kind::Other;
+      separatorAt = kNotFound;
+    }
     {
-      size_t end = line.length;
-      while (end > lead && IsBlank(line.text[end - 1])) --end;
-      previousOnlyDt_ = end - lead == 4 && StartsNoCase(line.text + lead, 4, "<DT>");
+      size_t end = view.length;
+      while (end > lead && IsBlank(view.text[end - 1])) --end;
+      previousOnlyDt_ = end - lead == 4 && StartsNoCase(view.text + lead, 4, "<DT>");
     }
     if (kind != Kind::Other && kind != Kind::Title) {
       inHeader_ = false;
       anyEntry_ = true;
     }
-    if (inHeader_ && FindTextNoCase(line.text, line.length, "<DL") != kNotFound) inHeader_ = false;
+    if (inHeader_ && FindTextNoCase(view.text, view.length, "<DL") != kNotFound) inHeader_ = false;
     if (separatorAt != kNotFound && kind != Kind::Separator) AddSeparator();
     switch (kind) {
       case Kind::Link:
-        ReadLink(line);
+        ReadLink(view);
         break;
       case Kind::Folder:
-        ReadFolder(line, where);
+        ReadFolder(view, where);
         break;
       case Kind::Title:
-        ReadTitle(line, where);
+        ReadTitle(view, where);
         break;
       case Kind::ListEnd:
         for (int i = 0; i < listEnds; ++i) {
@@ -625,16 +640,20 @@ bool Reader::StartsElement(const Line& line) {
   return false;
 }
 
-// Keeps each <META ...> tag of the header, whole even when it runs over several lines.
+// Keeps each <META ...> tag of the header, whole even when it runs over several lines, and
+// notes the parts of the line the tags take up: what stands inside a tag is not an element.
 void Reader::CollectMeta(const Line& line) {
-  if (!settings) return;
+  metaSpans_.clear();
   const char* data = lines_.data();
+  size_t lineEnd = line.start + line.length;
   size_t from = line.start;
-  if (metaResume_ > from) from = metaResume_;
-  if (from >= line.start + line.length) return;
-  for (;;) {
-    size_t at = FindTextNoCase(data + from, line.start + line.length - from, "<META");
-    if (at == kNotFound) return;
+  if (metaResume_ > from) {
+    from = metaResume_ < lineEnd ? metaResume_ : lineEnd;
+    metaSpans_.push_back({line.start, from});
+  }
+  while (inHeader_ && from < lineEnd) {
+    size_t at = FindTextNoCase(data + from, lineEnd - from, "<META");
+    if (at == kNotFound) break;
     size_t start = from + at;
     size_t limit = lines_.size() - start;
     if (limit > kMetaTagMax) limit = kMetaTagMax;
@@ -651,17 +670,25 @@ void Reader::CollectMeta(const Line& line) {
         break;
       }
     }
-    if (p >= end || *p != '>') {
-      metaResume_ = line.next;
-      return;  // not a tag: keep nothing rather than swallow the file
-    }
+    if (p >= end || *p != '>') break;  // not a tag: keep nothing rather than swallow the file
     size_t stop = p + 1 - data;
-    settings->bookmarkHeader.append(std::string(data + start, stop - start).c_str());
-    settings->bookmarkHeader.append("\r\n");
+    if (settings) {
+      settings->bookmarkHeader.append(std::string(data + start, stop - start).c_str());
+      settings->bookmarkHeader.append("\r\n");
+    }
     metaResume_ = stop;
+    metaSpans_.push_back({start, stop < lineEnd ? stop : lineEnd});
     from = stop;
-    if (from >= line.start + line.length) return;
   }
+  if (metaSpans_.empty()) return;
+  // The line as classified: its text without the tags.
+  lineWithoutMeta_.clear();
+  size_t pos = line.start;
+  for (const auto& span : metaSpans_) {
+    if (span.first > pos) lineWithoutMeta_.append(data + pos, span.first - pos);
+    pos = span.second;
+  }
+  if (pos < lineEnd) lineWithoutMeta_.append(data + pos, lineEnd - pos);
 }
 
 }  // namespace
