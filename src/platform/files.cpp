@@ -36,6 +36,16 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+// Makes the rename that replaced a file survive a crash of the machine.
+void SyncDirectoryOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+}
+
 }  // namespace
 
 InputFile::~InputFile() { close(); }
@@ -139,15 +149,9 @@ bool AtomicFileWriter::commit(const char* backupPath) {
   bool ok = flush() && ::fsync(fd_) == 0;
   ok = (::close(fd_) == 0) && ok;
   fd_ = -1;
-  if (ok && backupPath && *backupPath && lockFd_ >= 0) {
-    // A hard link keeps the old file under the backup name while the target is replaced.
-    std::string tmpBackup = std::string(backupPath) + ".qfnew";
-    ::unlink(tmpBackup.c_str());
-    if (::link(target_.c_str(), tmpBackup.c_str()) == 0) {
-      if (::rename(tmpBackup.c_str(), backupPath) != 0) ::unlink(tmpBackup.c_str());
-    }
-  }
+  if (ok && backupPath && *backupPath && lockFd_ >= 0) ok = keepBackup(backupPath);
   if (ok) ok = ::rename(temp_.c_str(), target_.c_str()) == 0;
+  if (ok) SyncDirectoryOf(target_);
   if (!ok) {
     failed_ = true;
     ::unlink(temp_.c_str());
@@ -156,6 +160,42 @@ bool AtomicFileWriter::commit(const char* backupPath) {
   if (lockFd_ >= 0) ::close(lockFd_);
   lockFd_ = -1;
   return ok;
+}
+
+// Keeps the target's present content under backupPath, replacing an older backup only once
+// the new one is complete. A hard link costs nothing; where the file system has none, the
+// bytes are copied from the open target.
+bool AtomicFileWriter::keepBackup(const char* backupPath) {
+  std::string fresh = std::string(backupPath) + ".qfnew";
+  ::unlink(fresh.c_str());
+  if (::link(target_.c_str(), fresh.c_str()) != 0) {
+    int out = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) return false;
+    struct stat st;
+    if (::fstat(lockFd_, &st) == 0) (void)::fchmod(out, st.st_mode & 07777);
+    char buffer[65536];
+    bool copied = ::lseek(lockFd_, 0, SEEK_SET) == 0;
+    while (copied) {
+      ssize_t n = ::read(lockFd_, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        copied = n == 0;
+        break;
+      }
+      copied = WriteAll(out, buffer, static_cast<size_t>(n));
+    }
+    copied = ::fsync(out) == 0 && copied;
+    copied = ::close(out) == 0 && copied;
+    if (!copied) {
+      ::unlink(fresh.c_str());
+      return false;
+    }
+  }
+  if (::rename(fresh.c_str(), backupPath) != 0) {
+    ::unlink(fresh.c_str());
+    return false;
+  }
+  return true;
 }
 
 void AtomicFileWriter::abandon() {

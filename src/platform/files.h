@@ -46,13 +46,15 @@ class AtomicFileWriter {
   void write(const char* text);  // zero-terminated
   bool failed() const { return failed_; }
   // Flushes, syncs and renames over the target. With backupPath, the previous target (when
-  // there was one) is first kept under that name (replacing an older backup).
+  // there was one) is first kept under that name (replacing an older backup); when that
+  // cannot be done the save fails and the target stays as it was.
   // The new file keeps the old target's permission bits when there was one.
   bool commit(const char* backupPath = nullptr);
   void abandon();
 
  private:
   bool flush();
+  bool keepBackup(const char* backupPath);
   int fd_ = -1;
   int lockFd_ = -1;
   bool failed_ = false;
