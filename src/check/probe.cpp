@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
+#include <vector>
 
 #include "app/settings.h"
 
@@ -110,30 +112,31 @@ UriParts SplitUri(const std::string& text) {
   return u;
 }
 
-std::string RemoveDotSegments(std::string in) {
-  std::string out;
-  while (!in.empty()) {
-    if (in.compare(0, 3, "../") == 0) {
-      in.erase(0, 3);
-    } else if (in.compare(0, 2, "./") == 0) {
-      in.erase(0, 2);
-    } else if (in.compare(0, 3, "/./") == 0) {
-      in.erase(0, 2);
-    } else if (in == "/.") {
-      in = "/";
-    } else if (in.compare(0, 4, "/../") == 0 || in == "/..") {
-      in = in.size() == 3 ? std::string("/") : in.substr(3);
-      size_t cut = out.rfind('/');
-      out.erase(cut == std::string::npos ? 0 : cut);
-    } else if (in == "." || in == "..") {
-      in.clear();
+std::string RemoveDotSegments(const std::string& path) {
+  bool absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string> kept;
+  bool trailingSlash = false;
+  size_t start = absolute ? 1 : 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    std::string segment = path.substr(start, end - start);
+    bool last = end == path.size();
+    if (segment == "." || segment == "..") {
+      if (segment == ".." && !kept.empty()) kept.pop_back();
+      trailingSlash = last;
     } else {
-      size_t next = in.find('/', 1);
-      if (next == std::string::npos) next = in.size();
-      out.append(in, 0, next);
-      in.erase(0, next);
+      kept.push_back(std::move(segment));
+      trailingSlash = false;
     }
+    start = end + 1;
   }
+  std::string out = absolute ? "/" : "";
+  for (size_t k = 0; k < kept.size(); ++k) {
+    if (k) out += '/';
+    out += kept[k];
+  }
+  if (trailingSlash && !kept.empty()) out += '/';
   return out;
 }
 

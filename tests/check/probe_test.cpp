@@ -337,6 +337,13 @@ TEST(ResolveReference, FollowsTheStandardExamples) {
       {"g;x=1/../y", "http://a/b/c/y"},
       {"https://z/p", "https://z/p"},
       {"..", "http://a/b/"},
+      {"g.", "http://a/b/c/g."},
+      {"./../g", "http://a/b/g"},
+      {"g/./h", "http://a/b/c/g/h"},
+      {"g/../h", "http://a/b/c/h"},
+      {"../..", "http://a/"},
+      {"../../", "http://a/"},
+      {"/a//b/./", "http://a/a//b/"},
   };
   for (auto& c : cases) EXPECT_EQ(ResolveReference(base, c.reference), c.expected) << c.reference;
   EXPECT_EQ(ResolveReference("http://h:81", "x"), "http://h:81/x");
