@@ -222,7 +222,7 @@ class Reader {
     if (settings) sorted_ = (settings->flags & FLAG_SORT_BOOKMARKS) != 0;
   }
 
-  void Run();
+  void ReadBookmarkList();
 
  private:
   struct Level {
@@ -274,7 +274,7 @@ class Reader {
   NodeList discarded_;
 };
 
-void Reader::Run() {
+void Reader::ReadBookmarkList() {
   Line line;
   while (lines_.ReadLine(line)) {
     if (inDescription_) {
@@ -753,7 +753,7 @@ void ReadBookmarkText(const char* data, size_t size, NodeList& root, int32_t& li
   }
   if (!data) return;
   Reader reader(data, size, root, linkCount);
-  reader.Run();
+  reader.ReadBookmarkList();
 }
 
 bool ReadBookmarkFile(Window* window, NodeList& root, int32_t& linkCount) {

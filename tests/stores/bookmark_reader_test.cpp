@@ -9,6 +9,7 @@
 
 #include "app/settings.h"
 #include "platform/files.h"
+#include "support/headless_fixture.h"
 
 namespace {
 
@@ -421,6 +422,16 @@ TEST_F(BookmarkFileTest, MissingLockedAndUtf16FilesAreNotRead) {
   EXPECT_EQ(count_, 1);
   record_.bookmarkFile.assign(dir_.c_str());
   EXPECT_FALSE(ReadBookmarkFile(nullptr, root_, count_));  // a directory
+}
+
+TEST_F(BookmarkFileTest, TheLogSaysWhatHappened) {
+  HeadlessMainWindow main;
+  EXPECT_FALSE(ReadBookmarkFile(main.window, root_, count_));
+  EXPECT_EQ(main.log(), "Couldn't open Navigator Bookmark file!\r\n");
+  Write("<DT><A HREF=\"http://1/\">1</A>\n");
+  EXPECT_TRUE(ReadBookmarkFile(main.window, root_, count_));
+  EXPECT_EQ(main.log(),
+            "Couldn't open Navigator Bookmark file!\r\nReading Navigator Bookmarks...\r\n");
 }
 
 TEST_F(BookmarkFileTest, AnEmptyFileGivesAnEmptyTree) {
