@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <wx/app.h>
+#include <wx/evtloop.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
 #include <wx/utils.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ui/dialog_template.h"
 #include "ui/window.h"
@@ -95,6 +97,101 @@ inline void ClickAt(const wxPoint& screen, bool twice = false) {
     sim.MouseClick();
   }
   Settle();
+}
+
+// Steps that drive the program's own modal loops from a timer: each step waits for its
+// condition, then acts. A step never blocks, so a dialog it ends can return at once.
+class Script {
+ public:
+  using Condition = std::function<bool()>;
+  using Action = std::function<void()>;
+  Script& then(const char* what, Condition condition, Action action) {
+    steps_.push_back({what, std::move(condition), std::move(action)});
+    return *this;
+  }
+  // Starts the steps; they run inside whatever event loop runs next.
+  void start(int boundSeconds = 60) {
+    deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(boundSeconds);
+    timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { tick(); });
+    timer_.Start(20);
+  }
+  bool finished() const { return next_ >= steps_.size() && !postponed_; }
+  // When the steps never completed: what they were waiting for.
+  std::string waitingFor() const {
+    if (finished()) return "";
+    return next_ < steps_.size() ? steps_[next_].what : "a postponed step";
+  }
+
+ private:
+  struct Step {
+    const char* what;
+    Condition condition;
+    Action action;
+  };
+  void tick() {
+    if (finished()) {
+      timer_.Stop();
+      return;
+    }
+    if (gaveUp_ || std::chrono::steady_clock::now() > deadline_) {
+      if (!gaveUp_) ADD_FAILURE() << "gave up waiting for: " << waitingFor();
+      gaveUp_ = true;
+      // Ends whatever is showing, one window per tick, so that the test can return.
+      if (Window* window = ActiveWxWindow()) window->endDialog(-1);
+      return;
+    }
+    // Inside a yield (the simulated mouse yields, for one) a step's own waits could not
+    // yield again and would see nothing happen: steps start from the plain event loop only.
+    if (Yielding() || inFlight_) return;
+    if (postponed_) {
+      Action action = std::move(postponed_);
+      postponed_ = nullptr;
+      act(std::move(action));
+      return;
+    }
+    if (!steps_[next_].condition()) return;
+    act(steps_[next_++].action);
+  }
+  static bool Yielding() {
+    wxEventLoopBase* loop = wxEventLoopBase::GetActive();
+    return loop && loop->IsYielding();
+  }
+  // A step's action may itself run a modal loop (a click that opens a dialog) in which
+  // the next steps must run: so it acts outside the timer's callback (which the event loop
+  // never enters twice), and counts as taken before it acts.
+  void act(Action action) {
+    inFlight_ = true;
+    wxTheApp->CallAfter([this, action] {
+      inFlight_ = false;
+      if (Yielding()) {
+        postponed_ = action;
+      } else {
+        action();
+      }
+    });
+  }
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+  Action postponed_;
+  bool inFlight_ = false;  // an action is on its way to the event loop
+  bool gaveUp_ = false;
+  wxTimer timer_;
+  std::chrono::steady_clock::time_point deadline_;
+};
+
+// The showing window whose caption is that text, or null.
+inline Window* ShowingWindow(const char* caption) {
+  Window* window = ActiveWxWindow();
+  return window && window->controls().getText(0) == caption ? window : nullptr;
+}
+
+inline void ClickButton(Window& window, int id) {
+  wxWindow* button = WxControlOf(window, id);
+  if (!button) {
+    ADD_FAILURE() << "no control " << id;
+    return;
+  }
+  ClickAt(ScreenCentre(button));
 }
 
 #define QF_GUI_TEST_MAIN()                  \

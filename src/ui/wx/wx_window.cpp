@@ -216,8 +216,8 @@ void WxWindow::createControl(const ControlTemplate& item, bool previousWasRadio)
       if (style & STYLE_BORDER) {
         // GTK draws no frame around a label of its own, so the frame is a panel around it.
         auto* frame = new wxPanel(dialog_, wxID_ANY, pos, size, wxBORDER_SIMPLE);
-        auto* label = new wxStaticText(frame, wxId, caption, wxDefaultPosition, wxDefaultSize,
-                                       flags);
+        auto* label =
+            new wxStaticText(frame, wxId, caption, wxDefaultPosition, wxDefaultSize, flags);
         auto* sizer = new wxBoxSizer(wxVERTICAL);
         sizer->AddStretchSpacer();
         sizer->Add(label, 0, wxEXPAND | wxLEFT | wxRIGHT, 1);
