@@ -72,6 +72,9 @@ void ReadLevel(TextString& path, NodeList& list, int32_t& linkCount, bool& insid
         }
       }
       if (folder) {
+        // The directory's own name, for a save: a merged folder carries the bookmark
+        // folder's spelling, which on a case-sensitive file system names another directory.
+        if (folder->shortcutFile.isEmpty()) folder->shortcutFile.assign(item.name.c_str());
         bool setHere = false;
         if (item.name == kBrokenLinks && !insideBrokenLinks) {
           insideBrokenLinks = true;

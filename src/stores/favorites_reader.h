@@ -18,7 +18,8 @@
 LinkEntry* NewShortcutEntry(const char* path, TimeValue creationTime);
 
 // Reads the directory at path into list: each subdirectory becomes a folder (merging into
-// a folder of the same name already in the list, letter case ignored) and each ".url" file
+// a folder of the same name already in the list, letter case ignored; the folder's
+// shortcutFile then holds the directory's own name) and each ".url" file
 // (letter case ignored) a link. Links outside folders named exactly "Broken Links" add to
 // linkCount. Entries go in listing order, or by name when settings ask to sort. path is
 // extended and cut back during the walk and left as it was found. A missing or unreadable

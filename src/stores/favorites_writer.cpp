@@ -147,13 +147,15 @@ void WriteFavoritesList(NodeList& list, TextString& path) {
       WriteLink(entry, path);
       continue;
     }
-    if (!IsSafeComponent(entry.name)) continue;
+    // A folder read from the Favorites goes back to the directory it came from.
+    const char* dirName = entry.shortcutFile.isEmpty() ? entry.name : entry.shortcutFile.c_str();
+    if (!IsSafeComponent(dirName)) continue;
     std::string dirPath;
-    if (!JoinPath(path, entry.name, dirPath)) continue;
+    if (!JoinPath(path, dirName, dirPath)) continue;
     if (CreateDirectoryAt(dirPath.c_str()) == CreateDirectoryResult::Failed) continue;
     if (entry.children.isEmpty()) continue;
     int32_t before = path.length;
-    if (!path.appendComponent(entry.name)) {
+    if (!path.appendComponent(dirName)) {
       if (path.length > before) path.assign(path.data, before);
       continue;
     }

@@ -1,8 +1,9 @@
 // Writing the link tree back to the Favorites folder. Clean-run thread (tests: any one
 // thread at a time, as the walk reads settings).
 //
-// Only entries with SOURCE_FAVORITES are looked at. A folder becomes a directory (created
-// when missing; a name that would leave the directory being written, such as "..", "a/b"
+// Only entries with SOURCE_FAVORITES are looked at. A folder becomes a directory (the one
+// it was read from, named in its shortcutFile, or one of its name, created when missing; a
+// name that would leave the directory being written, such as "..", "a/b"
 // or "C:x", is passed over with everything inside it). A link is written to the shortcut
 // file it was read from while its name is unchanged, otherwise to the file its name gives
 // (IsFileNameChar characters + ".url", cut to fit the file system), and a renamed link's old

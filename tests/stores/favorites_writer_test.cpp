@@ -379,3 +379,28 @@ TEST_F(FavoritesWriterTest, ALaterVisitOfAnUnchangedLinkReadsBack) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FavoritesWriterTest, AMergedFolderGoesBackToItsOwnDirectory) {
+  Shortcut("Links/a.url", "[InternetShortcut]\r\nURL=http://a.example/\r\n", kJanuary);
+  LinkEntry* bookmarkFolder = new LinkEntry("LINKS", nullptr, 0);
+  tree_.addTail(bookmarkFolder);
+  TextString path;
+  TextString::constructAsPath(path);
+  path.assign(root_.c_str());
+  int32_t count = 0;
+  bool inside = false;
+  ReadFavoritesFolder(path, tree_, count, inside);
+  ASSERT_EQ(bookmarkFolder->source, SOURCE_BOOKMARKS | SOURCE_FAVORITES);
+  LinkEntry* synced = Link("b", "http://b.example/");
+  bookmarkFolder->children.addTail(synced);
+  auto before = Snapshot(root_);
+  ASSERT_TRUE(WriteFavorites(tree_));
+  EXPECT_FALSE(Exists("LINKS"));
+  EXPECT_TRUE(Exists("Links/b.url"));
+  auto after = Snapshot(root_);
+  EXPECT_EQ(after["Links/a.url"], before["Links/a.url"]);
+}
+
+}  // namespace
