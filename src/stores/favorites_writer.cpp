@@ -1,6 +1,7 @@
 #include "stores/favorites_writer.h"
 
 #include <cstring>
+#include <map>
 
 #include "app/settings.h"
 #include "platform/directories.h"
@@ -50,20 +51,31 @@ bool Replace(const std::string& path, const std::string& content) {
   return writer.commit();
 }
 
+bool ReadShortcutText(const std::string& path, std::string& text) {
+  return ReadWholeFile(path.c_str(), text) && text.size() <= PROFILE_MAX_FILE_SIZE;
+}
+
+// The content of shortcut files that this save removes while a copy of their link is written
+// elsewhere (a link shifted into "Broken Links"), read before anything is removed, so that
+// the copy keeps the lines of its file. Keyed by file name and address.
+using LeavingFiles = std::map<std::string, std::string>;
+
+std::string LeavingKey(const LinkEntry& entry) {
+  return std::string(entry.shortcutFile.c_str()) + '\n' + entry.url.c_str();
+}
+
 // Writes the link's address into the shortcut file at path, basing the content on what is
-// already there (or, for a renamed link, on its old file at basePath). Sets the file's
-// times from lastVisit. False when nothing could be written.
-bool WriteShortcut(const std::string& path, const std::string* basePath, const TextString& url,
+// already there or, for a new file, on base (the old file of a renamed or moved link). Sets
+// the file's times from lastVisit. False when nothing could be written.
+bool WriteShortcut(const std::string& path, const std::string* base, const TextString& url,
                    TimeValue lastVisit) {
   std::string existing;
   bool exists = FileExists(path.c_str());
   if (exists) {
     // A file we cannot read in full is not replaced: that would lose what it holds.
-    if (!ReadWholeFile(path.c_str(), existing) || existing.size() > PROFILE_MAX_FILE_SIZE)
-      return false;
-  } else if (basePath && FileExists(basePath->c_str())) {
-    if (!ReadWholeFile(basePath->c_str(), existing) || existing.size() > PROFILE_MAX_FILE_SIZE)
-      existing.clear();
+    if (!ReadShortcutText(path, existing)) return false;
+  } else if (base) {
+    existing = *base;
   }
   std::string content =
       SetProfileString(existing, kSection, kKey, std::string(url.c_str(), url.length));
@@ -92,7 +104,7 @@ bool SameFile(const std::string& a, const std::string& b) {
          ia == ib;
 }
 
-void WriteLink(LinkEntry& entry, TextString& dir) {
+void WriteLink(LinkEntry& entry, TextString& dir, const LeavingFiles& leaving) {
   bool ownFile = IsSafeFileName(entry.shortcutFile);
   bool renamed = ownFile && std::strcmp(entry.name, entry.shortcutTitle.c_str()) != 0;
   std::string ownPath;
@@ -111,7 +123,15 @@ void WriteLink(LinkEntry& entry, TextString& dir) {
   } else if (!JoinPath(dir, ShortcutFileName(entry.name).c_str(), target)) {
     return;
   }
-  bool written = WriteShortcut(target, renamed ? &ownPath : nullptr, entry.url, entry.lastVisit);
+  std::string oldText;
+  const std::string* base = nullptr;
+  if (renamed && ReadShortcutText(ownPath, oldText)) {
+    base = &oldText;
+  } else if (ownFile && !renamed) {
+    auto it = leaving.find(LeavingKey(entry));
+    if (it != leaving.end()) base = &it->second;
+  }
+  bool written = WriteShortcut(target, base, entry.url, entry.lastVisit);
   if (written && renamed && target != ownPath && !SameFile(target, ownPath))
     DeleteFileAt(ownPath.c_str());
 }
@@ -139,29 +159,68 @@ std::string ShortcutFileName(const char* name) {
   return out + ".url";
 }
 
-void WriteFavoritesList(NodeList& list, TextString& path) {
+namespace {
+
+// The directory a folder entry is written to; null when its name would leave the directory.
+const char* DirectoryNameOf(const LinkEntry& entry) {
+  // A folder read from the Favorites goes back to the directory it came from.
+  const char* name = entry.shortcutFile.isEmpty() ? entry.name : entry.shortcutFile.c_str();
+  return IsSafeComponent(name) ? name : nullptr;
+}
+
+bool Enter(TextString& path, const char* name) {
+  int32_t before = path.length;
+  if (path.appendComponent(name)) return true;
+  if (path.length > before) path.assign(path.data, before);
+  return false;
+}
+
+void CollectLeaving(NodeList& list, TextString& path, LeavingFiles& leaving) {
   for (Node* n = list.head(); n->next; n = n->next) {
     LinkEntry& entry = *LinkEntry::of(n);
     if (!(entry.source & SOURCE_FAVORITES) || !entry.name) continue;
     if (entry.isLink()) {
-      WriteLink(entry, path);
+      std::string file, text;
+      if (entry.action == ACTION_DELETE && IsSafeFileName(entry.shortcutFile) &&
+          JoinPath(path, entry.shortcutFile.c_str(), file) && ReadShortcutText(file, text))
+        leaving.emplace(LeavingKey(entry), std::move(text));
       continue;
     }
-    // A folder read from the Favorites goes back to the directory it came from.
-    const char* dirName = entry.shortcutFile.isEmpty() ? entry.name : entry.shortcutFile.c_str();
-    if (!IsSafeComponent(dirName)) continue;
+    const char* dirName = DirectoryNameOf(entry);
+    if (!dirName || entry.children.isEmpty()) continue;
+    int32_t before = path.length;
+    if (!Enter(path, dirName)) continue;
+    CollectLeaving(entry.children, path, leaving);
+    path.assign(path.data, before);
+  }
+}
+
+void WriteList(NodeList& list, TextString& path, const LeavingFiles& leaving) {
+  for (Node* n = list.head(); n->next; n = n->next) {
+    LinkEntry& entry = *LinkEntry::of(n);
+    if (!(entry.source & SOURCE_FAVORITES) || !entry.name) continue;
+    if (entry.isLink()) {
+      WriteLink(entry, path, leaving);
+      continue;
+    }
+    const char* dirName = DirectoryNameOf(entry);
     std::string dirPath;
-    if (!JoinPath(path, dirName, dirPath)) continue;
+    if (!dirName || !JoinPath(path, dirName, dirPath)) continue;
     if (CreateDirectoryAt(dirPath.c_str()) == CreateDirectoryResult::Failed) continue;
     if (entry.children.isEmpty()) continue;
     int32_t before = path.length;
-    if (!path.appendComponent(dirName)) {
-      if (path.length > before) path.assign(path.data, before);
-      continue;
-    }
-    WriteFavoritesList(entry.children, path);
+    if (!Enter(path, dirName)) continue;
+    WriteList(entry.children, path, leaving);
     path.assign(path.data, before);
   }
+}
+
+}  // namespace
+
+void WriteFavoritesList(NodeList& list, TextString& path) {
+  LeavingFiles leaving;
+  CollectLeaving(list, path, leaving);
+  WriteList(list, path, leaving);
 }
 
 bool WriteFavorites(NodeList& tree) {

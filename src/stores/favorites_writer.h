@@ -7,12 +7,13 @@
 // or "C:x", is passed over with everything inside it). A link is written to the shortcut
 // file it was read from while its name is unchanged, otherwise to the file its name gives
 // (IsFileNameChar characters + ".url", cut to fit the file system), and a renamed link's old
-// file is then removed. An existing file keeps every line but the URL; a new one gets
-// "[InternetShortcut]\r\nURL=<address>\r\n". Files are replaced atomically, and a file whose
-// content and time would not change is not touched at all. ACTION_DELETE removes the file a
-// link was read from (a link that has no file removes nothing). Directories are never
-// removed, and files that no entry names are left alone. The process's current directory is
-// never changed: the walk works on paths.
+// file is then removed. An existing file keeps every line but the URL; so does the new file
+// of a renamed link, and of a link's copy written elsewhere while its file is removed (a
+// shifted link); any other new file gets "[InternetShortcut]\r\nURL=<address>\r\n". Files are
+// replaced atomically, and a file whose content and time would not change is not touched at all.
+// ACTION_DELETE removes the file a link was read from (a link that has no file removes nothing).
+// Directories are never removed, and files that no entry names are left alone. The process's
+// current directory is never changed: the walk works on paths.
 #pragma once
 
 #include <string>

@@ -264,7 +264,8 @@ TEST_F(FavoritesWriterTest, DeletingALinkWithoutAFileTakesNoOtherFile) {
 }
 
 TEST_F(FavoritesWriterTest, AShiftedLinkMovesIntoBrokenLinksUnderItsFileName) {
-  Shortcut("Sub/dead.link.url", "[InternetShortcut]\r\nURL=http://dead.example/\r\n", kJuly);
+  Shortcut("Sub/dead.link.url", "[InternetShortcut]\r\nURL=http://dead.example/\r\nIconIndex=2\r\n",
+           kJuly);
   ReadTree();
   LinkEntry* sub = Find(tree_, "Sub");
   LinkEntry* dead = Find(sub->children, "dead.link");
@@ -277,7 +278,7 @@ TEST_F(FavoritesWriterTest, AShiftedLinkMovesIntoBrokenLinksUnderItsFileName) {
   ASSERT_TRUE(WriteFavorites(tree_));
   EXPECT_FALSE(Exists("Sub/dead.link.url"));
   EXPECT_EQ(Read("Broken Links/dead.link.url"),
-            std::string(kNewContent) + "http://dead.example/\r\n");
+            std::string(kNewContent) + "http://dead.example/\r\nIconIndex=2\r\n");
   EXPECT_EQ(CreationOf(root_ + "/Broken Links/dead.link.url"), kJuly);
 }
 
