@@ -69,6 +69,8 @@ class RecordingProc : public DialogProc {
   std::vector<ListEvent> events;
 };
 
+HeadlessWindow* ui_open(HeadlessUi& ui, DialogProc& proc) { return ui.open(IDD_TEST, proc); }
+
 class HeadlessUiTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -155,6 +157,30 @@ TEST_F(HeadlessUiTest, ClicksFollowWhatAUserCanDo) {
   w->close();
   EXPECT_TRUE(w->ended());
   EXPECT_EQ(w->result(), 0);
+}
+
+TEST_F(HeadlessUiTest, EnterAndEscapeActAsInADialog) {
+  HeadlessMainWindow main;  // 102 has a default push button and no Cancel
+  RecordingProc proc;
+  HeadlessWindow* w = ui_open(main.ui, proc);
+  w->click(IDC_FLAG);
+  w->pressEnter();  // the focus is on a check box: the default button
+  EXPECT_EQ(proc.commands.back(), std::make_pair(ID_OK, 0));
+  EXPECT_TRUE(w->ended());
+
+  RecordingProc other;
+  HeadlessWindow* v = ui_open(main.ui, other);
+  v->click(ID_CANCEL);
+  RecordingProc third;
+  HeadlessWindow* x = ui_open(main.ui, third);
+  x->run([](HeadlessWindow& d) { d.setFocus(ID_CANCEL); });
+  x->pressEnter();  // a focused push button takes Enter
+  EXPECT_EQ(third.commands.back(), std::make_pair(ID_CANCEL, 0));
+  RecordingProc fourth;
+  HeadlessWindow* y = ui_open(main.ui, fourth);
+  y->pressEscape();
+  EXPECT_EQ(fourth.commands.back(), std::make_pair(ID_CANCEL, 0));
+  (void)v;
 }
 
 TEST_F(HeadlessUiTest, EditSelectionReplaceAndLimit) {

@@ -455,6 +455,25 @@ void HeadlessWindow::clickLater(int id) {
   ui_.enqueue([this, id] { clickNow(id); });
 }
 
+void HeadlessWindow::pressEnter() {
+  run([](HeadlessWindow& w) {
+    Control* focused = w.findAny(w.focus_);
+    if (focused && (focused->tmpl->kind == ControlKind::PushButton ||
+                    focused->tmpl->kind == ControlKind::DefPushButton)) {
+      w.clickNow(w.focus_);
+      return;
+    }
+    for (Control& c : w.controls_) {
+      if (c.tmpl->kind == ControlKind::DefPushButton) {
+        w.clickNow(c.tmpl->id);
+        return;
+      }
+    }
+  });
+}
+
+void HeadlessWindow::pressEscape() { command(ID_CANCEL, 0); }
+
 void HeadlessWindow::command(int id, int code) {
   run([&](HeadlessWindow& w) { w.sendCommand(id, code); });
 }

@@ -115,7 +115,12 @@ class HeadlessWindow : public Window, public Controls {
   // The same click posted without waiting: for a click that opens a modal dialog the test
   // then drives itself (waitForDialog), as click() would wait for that dialog to end.
   void clickLater(int id);
-  void command(int id, int code);        // onCommand(id, code) as the control sent it
+  void command(int id, int code);  // onCommand(id, code) as the control sent it
+  // The keys a dialog handles itself: Enter clicks the focused push button, else the
+  // default push button (nothing when it is disabled); Escape sends the command ID_CANCEL
+  // whether or not such a control exists.
+  void pressEnter();
+  void pressEscape();
   void close();                          // the close box: onClose
   void type(int id, const char* text);   // replaces an edit's text, then EDIT_CHANGE
   int notify(const ListNotify& notify);  // onListNotify; a click selects the row first
