@@ -82,7 +82,7 @@ class MainWindowLook : public DialogProc {
     c.insertListColumn(IDC_THREAD_LIST, 3, "URL", 500);
     const char* rows[][3] = {
         {"Checking host name", "Tarnwell news", "http://news.tarnwell.example/"},
-        {"Connecting", "Recipes", "http://food.example.org/recipes/"},
+        {"Contacting host", "Recipes", "http://food.example.org/recipes/"},
         {"Waiting for reply", "Maps", "http://maps.example.net/"}};
     for (int i = 0; i < 3; ++i) {
       std::string number = std::to_string(i + 1);
@@ -92,10 +92,13 @@ class MainWindowLook : public DialogProc {
       }
     }
     c.replaceSelection(IDC_LOG,
-                       "Welcome to Quillfen!\r\n\r\nReading bookmark file...\r\n"
-                       "Reading Favorites folder...\r\nChecking 214 links\r\n"
-                       "1: http://news.tarnwell.example/ OK\r\n");
-    c.replaceSelection(IDC_PROBLEMS, "Not found: Old page (http://example.com/gone.html)\r\n");
+                       "Welcome to Quillfen!\r\n\r\nBuilding URL list...\r\n"
+                       "Reading Navigator Bookmarks...\r\nReading Explorer Favorites...\r\n\r\n"
+                       "Checking 214 URLs...\r\n\r\n"
+                       "1: Connecting to news.tarnwell.example:80...\r\n"
+                       "1: Retrieving information for /...\r\n1: HTTP/1.1 200 OK\r\n"
+                       "2: Connecting to food.example.org:80...\r\n");
+    c.replaceSelection(IDC_PROBLEMS, "Not found: http://example.com/gone.html\r\n");
     c.setProgressRange(IDC_PROGRESS, 0, 214);
     c.setProgressPos(IDC_PROGRESS, 80);
     return true;
