@@ -416,3 +416,20 @@ TEST_F(HeadlessUiTest, FixtureWindowLooksLikeTheMainWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DialogTemplateRegistryTest, ALaterRegistrationOfTheSameNumberReplacesTheEarlier) {
+  static const ControlTemplate controls[] = {{ID_OK, ControlKind::PushButton, "OK", 0, 0, 1, 1, 0}};
+  static const DialogTemplate first = {9100, "First", 10, 10, controls, 1};
+  static const DialogTemplate second = {9100, "Second", 10, 10, controls, 1};
+  RegisterDialogTemplate(&first);
+  RegisterDialogTemplate(&first);
+  EXPECT_EQ(FindDialogTemplate(9100), &first);
+  RegisterDialogTemplate(&second);
+  EXPECT_EQ(FindDialogTemplate(9100), &second);
+  RegisterDialogTemplate(nullptr);
+  EXPECT_EQ(FindDialogTemplate(IDD_MAIN_WINDOW), &MAIN_WINDOW_TEMPLATE);
+}
+
+}  // namespace
