@@ -89,6 +89,19 @@ TEST_F(SocketContextTest, ExchangeWithServerAndPortTakenModulo65536) {
   EXPECT_NE(context.hostEntry, nullptr);  // the look-up outlives the socket
 }
 
+TEST_F(SocketContextTest, LargeReplyArrivesWhole) {
+  HttpTestServer server;
+  std::string big(4 << 20, 'x');
+  server.setDefaultReply(HttpTestServer::Reply::Raw(big));
+  SocketContext context;
+  ASSERT_TRUE(context.Connect("127.0.0.1", server.port()));
+  ASSERT_EQ(context.Send("HEAD / HTTP/1.0\r\n\r\n", 19, 0), 19);
+  size_t total = 0;
+  for (int32_t n; (n = context.Receive(context.buffer, SOCKET_BUFFER_SIZE, 0)) > 0;)
+    total += static_cast<size_t>(n);
+  EXPECT_EQ(total, big.size());
+}
+
 TEST_F(SocketContextTest, RefusedConnectClosesTheSocketAndAllowsAnotherAttempt) {
   uint16_t port;
   {

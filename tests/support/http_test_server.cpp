@@ -301,8 +301,8 @@ void HttpTestServer::serve() {
     watches.push_back({wakeRead_, POLLIN, 0});
     for (Connection& c : connections) {
       short events = POLLIN;
-      if (c.requestDone && !c.waitingGate && c.part < c.reply.parts.size() && c.due <= now &&
-          c.sent > 0)
+      // A part that is due but still unsent found the socket full: wait until it drains.
+      if (c.requestDone && !c.waitingGate && c.part < c.reply.parts.size() && c.due <= now)
         events |= POLLOUT;
       watches.push_back({c.fd, events, 0});
       owners.push_back(&c);
