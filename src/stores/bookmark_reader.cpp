@@ -578,7 +578,7 @@ LinkEntry* Reader::FindFolder(NodeList& list, const char* name, size_t length) {
       if (e->name && e->url.length == 0) RememberFolder(list, e);
     }
   }
-  const NodeList* address = &list;
+  uintptr_t address = reinterpret_cast<uintptr_t>(&list);
   key_.assign(reinterpret_cast<const char*>(&address), sizeof address);
   for (size_t i = 0; i < length; ++i)
     key_ += static_cast<char>(Lower(static_cast<unsigned char>(name[i])));
@@ -588,7 +588,7 @@ LinkEntry* Reader::FindFolder(NodeList& list, const char* name, size_t length) {
 
 void Reader::RememberFolder(NodeList& list, LinkEntry* entry) {
   indexedLists_.insert(&list);
-  const NodeList* address = &list;
+  uintptr_t address = reinterpret_cast<uintptr_t>(&list);
   std::string key(reinterpret_cast<const char*>(&address), sizeof address);
   for (const char* p = entry->name; *p; ++p)
     key += static_cast<char>(Lower(static_cast<unsigned char>(*p)));

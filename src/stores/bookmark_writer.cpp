@@ -39,7 +39,7 @@ void WriteText(Output& out, const char* text, long length = -1) {
 
 void WriteIndent(Output& out, int depth) {
   if (depth > kIndentLevelsMax) depth = kIndentLevelsMax;
-  if (depth > 0) WriteText(out, kSpaces, depth * 4);
+  if (depth > 0) WriteText(out, kSpaces, static_cast<long>(depth) * 4);
 }
 
 // A date attribute: the file's own text when the reader kept it and the value is unchanged,

@@ -152,14 +152,13 @@ void TextString::normalise(PathStyle style) {
   int32_t n = length;
   if (n > 1 && IsSeparator(data[n - 1], style) && !IsDriveColon(data[n - 2], style))
     truncate(n - 1);
-  if (style == PathStyle::Windows && n >= 2 && data[0] >= 'a' && data[0] <= 'z' &&
-      data[1] == ':')
+  if (style == PathStyle::Windows && n >= 2 && data[0] >= 'a' && data[0] <= 'z' && data[1] == ':')
     data[0] = static_cast<char>(data[0] - 'a' + 'A');
 }
 
 char* TextString::appendComponent(const char* part, PathStyle style) {
-  if (length == 0 || (!IsSeparator(data[length - 1], style) &&
-                      !IsDriveColon(data[length - 1], style))) {
+  if (length == 0 ||
+      (!IsSeparator(data[length - 1], style) && !IsDriveColon(data[length - 1], style))) {
     const char sep[2] = {SeparatorOf(style), 0};
     if (!append(sep)) return nullptr;
   }
@@ -195,9 +194,8 @@ bool TextString::removeLastComponent(PathStyle style) {
     return true;
   }
   if (style == PathStyle::Windows) {
-    if (data[p - 1] == ':') {
-      truncate(p);
-    } else if (p >= 2 && data[p - 2] == ':') {
+    // C:name and C:\name keep the drive and its separator.
+    if (data[p - 1] == ':' || (p >= 2 && data[p - 2] == ':')) {
       truncate(p);
     } else if (p >= 2 && data[p - 2] == '\\') {
       truncate(p - 2);
