@@ -1,5 +1,6 @@
 #include "stores/bookmark_reader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -220,6 +221,7 @@ class Reader {
       : lines_(data, size), linkCount_(linkCount) {
     levels_.push_back({&root, false});
     if (settings) sorted_ = (settings->flags & FLAG_SORT_BOOKMARKS) != 0;
+    if (root.isEmpty()) SortAtEnd(root);
   }
 
   void ReadBookmarkList();
@@ -239,6 +241,8 @@ class Reader {
   void AddSeparator();
   bool EndList();  // false when the top-level list ended
   void Insert(LinkEntry* entry);
+  void SortAtEnd(NodeList& list);
+  void Finish();
   LinkEntry* FindFolder(NodeList& list, const char* name, size_t length);
   void RememberFolder(NodeList& list, LinkEntry* entry);
   void StartDescription(const Line& line, size_t at);
@@ -272,6 +276,8 @@ class Reader {
   std::string key_;
   std::vector<const Attribute*> extras_;  // attributes the writer does not write itself
   NodeList discarded_;
+  std::unordered_set<const NodeList*> sortAtEnd_;
+  std::vector<NodeList*> listsToSort_;
 };
 
 void Reader::ReadBookmarkList() {
@@ -335,7 +341,7 @@ void Reader::ReadBookmarkList() {
       case Kind::ListEnd:
         for (int i = 0; i < listEnds; ++i) {
           if (!EndList()) {
-            FreeTree(discarded_);
+            Finish();
             return;
           }
         }
@@ -347,8 +353,7 @@ void Reader::ReadBookmarkList() {
         break;
     }
   }
-  if (inDescription_) EndDescription();
-  FreeTree(discarded_);
+  Finish();
 }
 
 // Finds what the line is. The first of these that the line holds decides: a link (an <A tag
@@ -411,12 +416,37 @@ Reader::Kind Reader::Classify(const Line& line, size_t* where, size_t* separator
   return kind;
 }
 
+// Sorted reading puts each entry in front of the first one whose name sorts after it. For a
+// list that this read fills from empty, that order is the stable sort of the order read,
+// which is made once at the end instead of by a walk from the head for every entry (a long
+// folder would otherwise cost time growing with the square of its length).
 void Reader::Insert(LinkEntry* entry) {
   NodeList& list = *levels_.back().list;
-  if (sorted_)
+  if (sorted_ && !sortAtEnd_.count(&list))
     list.insertSorted(entry);
   else
     list.addTail(entry);
+}
+
+void Reader::Finish() {
+  if (inDescription_) EndDescription();
+  FreeTree(discarded_);
+  std::vector<Node*> nodes;
+  for (NodeList* list : listsToSort_) {
+    nodes.clear();
+    for (Node* n = list->head(); n->next; n = n->next) nodes.push_back(n);
+    std::stable_sort(nodes.begin(), nodes.end(), [](const Node* a, const Node* b) {
+      return CompareNames(a->name, b->name) < 0;
+    });
+    for (Node* n : nodes) {
+      n->unlink();
+      list->addTail(n);
+    }
+  }
+}
+
+void Reader::SortAtEnd(NodeList& list) {
+  if (sorted_ && sortAtEnd_.insert(&list).second) listsToSort_.push_back(&list);
 }
 
 void Reader::ReadLink(const Line& line) {
@@ -511,6 +541,7 @@ void Reader::ReadFolder(const Line& line, size_t at) {
       KeepExtras(folder->extraAttributes);
       Insert(folder);
       RememberFolder(list, folder);
+      SortAtEnd(folder->children);
     } else {
       delete folder;
       folder = nullptr;

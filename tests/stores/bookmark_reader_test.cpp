@@ -194,6 +194,47 @@ TEST_F(BookmarkReaderTest, SortedReadingOrdersByTitleAndDropsSeparators) {
             "L news <http://n/>\nL zebra <http://z/>\n");
 }
 
+TEST_F(BookmarkReaderTest, SortedReadingOrdersAsInsertingEachEntryInTurn) {
+  record_.flags |= FLAG_SORT_BOOKMARKS;
+  std::string text = "<DT><H3>F</H3>\n<DL><p>\n";
+  NodeList expected;
+  unsigned seed = 7;
+  for (int i = 0; i < 3000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    std::string name(
+        1, static_cast<char>((seed >> 16) % 2 ? 'a' + (seed >> 8) % 4 : 'A' + (seed >> 8) % 4));
+    name += std::to_string((seed >> 20) % 5);
+    if (i == 1500) text += "</DL><p>\n<DT><H3>f</H3>\n<DL><p>\n";  // merged: goes on in F
+    text += "<DT><A HREF=\"http://" + std::to_string(i) + "/\">" + name + "</A>\n";
+    expected.insertSorted(new LinkEntry(name.c_str(), std::to_string(i).c_str(), 0));
+  }
+  text += "</DL><p>\n";
+  Read(text);
+  std::string got, want;
+  for (Node* n = Nth(root_, 0)->children.head(); n->next; n = n->next)
+    got += std::string(n->name) + "=" + LinkEntry::of(n)->url.c_str() + " ";
+  for (Node* n = expected.head(); n->next; n = n->next)
+    want += std::string(n->name) + "=http://" + LinkEntry::of(n)->url.c_str() + "/ ";
+  EXPECT_EQ(got, want);
+  FreeTree(expected);
+  // A list that held entries before the read keeps the insertion rule, a nameless entry
+  // included: later entries land in front of it.
+  FreeTree(root_);
+  root_.addTail(new LinkEntry());
+  int32_t count = 0;
+  std::string more = "<DT><A HREF=\"http://b/\">b</A>\n<DT><A HREF=\"http://a/\">a</A>\n";
+  ReadBookmarkText(more.data(), more.size(), root_, count);
+  EXPECT_EQ(Dump(root_), "L a <http://a/>\nL b <http://b/>\n---\n");
+  // A very long folder is sorted without a walk per entry.
+  std::string many;
+  for (int i = 0; i < 200000; ++i)
+    many += "<DT><A HREF=\"http://x/\">" + std::to_string((i * 7919) % 200000) + "</A>\n";
+  Read(many);
+  EXPECT_STREQ(Nth(root_, 0)->name, "0");
+  EXPECT_STREQ(Nth(root_, 1)->name, "1");
+  EXPECT_STREQ(Nth(root_, 2)->name, "10");
+}
+
 TEST_F(BookmarkReaderTest, AStrayListEndAtTheTopEndsTheFile) {
   Read("<DT><A HREF=\"http://1/\">1</A>\n</DL><p>\n<DT><A HREF=\"http://2/\">2</A>\n");
   EXPECT_EQ(Dump(root_), "L 1 <http://1/>\n");
