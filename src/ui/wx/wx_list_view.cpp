@@ -109,7 +109,7 @@ void WxListView::insertColumn(int index, const char* heading, int width) {
   InsertColumn(index, ToWxText(heading), wxLIST_FORMAT_LEFT, width < 0 ? wxLIST_AUTOSIZE : width);
   for (Row& row : rows_) {
     if (static_cast<int>(row.cells.size()) > index) {
-      row.cells.insert(row.cells.begin() + index, std::nullopt);
+      row.cells.emplace(row.cells.begin() + index);
     }
   }
 }

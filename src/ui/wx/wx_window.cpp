@@ -33,7 +33,7 @@ namespace {
 constexpr int kEditChanged = 0x0300;
 // Longest stretch the UI thread spends on posted work before it lets the event loop paint
 // and take input again.
-constexpr auto kDrainSlice = std::chrono::milliseconds(20);
+constexpr auto kDrainSlice = std::chrono::milliseconds(10);
 
 std::vector<WxWindow*>& LiveWindows() {
   static std::vector<WxWindow*> windows;
@@ -76,34 +76,29 @@ bool WxPostQueue::push(Item item) {
   return true;
 }
 
-void WxPostQueue::requeue(std::deque<Item>& rest, const std::shared_ptr<WxPostQueue>& me) {
-  if (rest.empty()) return;
-  bool wake = false;
-  {
-    std::lock_guard<std::mutex> hold(mutex);
-    if (!open) return;
+void WxPostQueue::putBack(std::deque<Item>& rest) {
+  std::lock_guard<std::mutex> hold(mutex);
+  if (open) {
     items.insert(items.begin(), std::make_move_iterator(rest.begin()),
                  std::make_move_iterator(rest.end()));
-    if (!wakeScheduled) {
-      wakeScheduled = true;
-      wake = true;
-    }
   }
   rest.clear();
-  if (wake) ScheduleDrain(me);
 }
 
 void WxPostQueue::Drain(const std::shared_ptr<WxPostQueue>& queue) {
   std::deque<Item> batch;
   {
+    // The wake-up stays marked as scheduled while this runs: posts meanwhile only queue up.
     std::lock_guard<std::mutex> hold(queue->mutex);
-    queue->wakeScheduled = false;
-    if (!queue->open) return;
+    if (!queue->open) {
+      queue->wakeScheduled = false;
+      return;
+    }
     batch.swap(queue->items);
   }
+  WxWindow* window = queue->window;
   const auto start = std::chrono::steady_clock::now();
   while (!batch.empty()) {
-    WxWindow* window = queue->window;
     if (!window || window->ended()) return;
     Item item = std::move(batch.front());
     batch.pop_front();
@@ -113,7 +108,8 @@ void WxPostQueue::Drain(const std::shared_ptr<WxPostQueue>& queue) {
       window->deliverMessage(*message);
     } else if (auto* request = std::get_if<ModalRequest*>(&item)) {
       // The modal loop serves later work itself, so what is left goes back first, in order.
-      queue->requeue(batch, queue);
+      queue->putBack(batch);
+      ScheduleDrain(queue);
       int result = window->runModalRequest((*request)->templateId, *(*request)->proc);
       std::lock_guard<std::mutex> hold((*request)->mutex);
       (*request)->result = result;
@@ -121,11 +117,19 @@ void WxPostQueue::Drain(const std::shared_ptr<WxPostQueue>& queue) {
       (*request)->done.notify_all();
       return;
     }
-    if (!batch.empty() && std::chrono::steady_clock::now() - start > kDrainSlice) {
-      queue->requeue(batch, queue);
-      return;
-    }
+    if (std::chrono::steady_clock::now() - start > kDrainSlice) break;
   }
+  if (!window || window->ended()) return;
+  // What is left, and what arrived meanwhile, waits for the event loop's next turn, so that
+  // painting and input come between slices even while workers keep posting.
+  queue->putBack(batch);
+  bool more;
+  {
+    std::lock_guard<std::mutex> hold(queue->mutex);
+    more = !queue->items.empty();
+    if (!more) queue->wakeScheduled = false;
+  }
+  if (more) window->resumeLater();
 }
 
 void WxPostQueue::close() {
@@ -152,6 +156,13 @@ WxWindow::WxWindow(const DialogTemplate& dialogTemplate, DialogProc& proc)
     : template_(dialogTemplate), proc_(proc), queue_(std::make_shared<WxPostQueue>()) {
   queue_->self = queue_;
   queue_->window = this;
+  // The timer only paces the slices; the work itself runs as a pending event, which nested
+  // modal loops serve too (a timer's callback is never entered twice).
+  resumeTimer_.Bind(wxEVT_TIMER, [queue = queue_](wxTimerEvent&) { ScheduleDrain(queue); });
+}
+
+void WxWindow::resumeLater() {
+  if (!ended_ && !resumeTimer_.IsRunning()) resumeTimer_.StartOnce(1);
 }
 
 WxWindow::~WxWindow() { queue_->close(); }
@@ -189,6 +200,19 @@ void WxWindow::build(wxWindow* parent) {
   dialog_->Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
     if (event.GetKeyCode() == WXK_ESCAPE && !event.HasAnyModifiers()) {
       if (!ended_) sendCommand(ID_CANCEL, 0);
+      return;
+    }
+    // Enter clicks the focused push button (the toolkit does that), else the default one,
+    // whatever else has the focus: GTK would toggle a focused check box instead.
+    if ((event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER) &&
+        !event.HasAnyModifiers() && !dynamic_cast<wxButton*>(wxWindow::FindFocus())) {
+      if (ended_) return;
+      Control* button = find(defaultButton_);
+      if (!button) {
+        sendCommand(ID_OK, 0);
+      } else if (button->widget->IsEnabled()) {
+        sendCommand(defaultButton_, 0);
+      }
       return;
     }
     event.Skip();
@@ -237,7 +261,10 @@ void WxWindow::createControl(const ControlTemplate& item, bool previousWasRadio)
     case ControlKind::PushButton:
     case ControlKind::DefPushButton: {
       auto* button = new wxButton(dialog_, wxId, caption, pos, size);
-      if (item.kind == ControlKind::DefPushButton) button->SetDefault();
+      if (item.kind == ControlKind::DefPushButton) {
+        button->SetDefault();
+        defaultButton_ = id;
+      }
       button->Bind(wxEVT_BUTTON, [this, id](wxCommandEvent&) {
         if (!ended_) proc_.onCommand(*this, id, 0);
       });
@@ -364,6 +391,7 @@ int WxWindow::run(wxWindow* parent) {
 
 void WxWindow::finish() {
   ended_ = true;
+  resumeTimer_.Stop();
   queue_->close();
   auto& live = LiveWindows();
   live.erase(std::remove(live.begin(), live.end(), this), live.end());

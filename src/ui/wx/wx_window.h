@@ -4,6 +4,7 @@
 #pragma once
 
 #include <wx/dialog.h>
+#include <wx/timer.h>
 
 #include <condition_variable>
 #include <deque>
@@ -49,8 +50,8 @@ struct WxPostQueue {
   static void Drain(const std::shared_ptr<WxPostQueue>& queue);
   // UI thread, when the window ends: drops what is queued and releases waiting threads.
   void close();
-  // Puts unfinished work back at the front (caller holds no lock).
-  void requeue(std::deque<Item>& rest, const std::shared_ptr<WxPostQueue>& self);
+  // Puts unfinished work back at the front, before what arrived meanwhile.
+  void putBack(std::deque<Item>& rest);
   std::weak_ptr<WxPostQueue> self;
 };
 
@@ -118,6 +119,8 @@ class WxWindow : public Window, public Controls {
   // UI thread: what the queue delivers.
   void deliverMessage(const WxPostQueue::Message& message);
   int runModalRequest(int templateId, DialogProc& proc);
+  // Lets the event loop take a turn before the queue is drained further.
+  void resumeLater();
 
  private:
   struct Edit {
@@ -153,6 +156,8 @@ class WxWindow : public Window, public Controls {
   std::shared_ptr<WxPostQueue> queue_;
   wxDialog* dialog_ = nullptr;
   std::map<int, Control> controls_;
+  wxTimer resumeTimer_;
+  int defaultButton_ = ID_OK;  // the template's default push button
   bool modal_ = false;
   bool ended_ = false;
   bool endedEarly_ = false;
