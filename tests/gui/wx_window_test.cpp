@@ -1,7 +1,9 @@
 // The dialog system's contract on real widgets under the virtual X server.
 #include <gtest/gtest.h>
+#include <wx/clipbrd.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +16,7 @@
 
 #include "check/progress.h"
 #include "gui/wx_test_support.h"
+#include "ui/wx/wx_text.h"
 
 namespace {
 
@@ -178,6 +181,34 @@ TEST(WxWindow, EnterClicksTheDefaultButtonUnlessAPushButtonHasTheFocus) {
     sim.Char(WXK_RETURN);
   });
   EXPECT_EQ(result, ID_CANCEL);
+}
+
+TEST(WxWindow, PopupMenuReturnsTheChosenCommandAndClipboardTakesText) {
+  RecordingProc proc;
+  RunContract(proc, [](Window& window) {
+    EXPECT_TRUE(window.setClipboardText("http://tarnwell.example/caf\xc3\xa9"));
+    {
+      wxClipboardLocker locker;
+      wxTextDataObject data;
+      ASSERT_TRUE(wxTheClipboard->GetData(data));
+      EXPECT_EQ(FromWxText(data.GetText()), "http://tarnwell.example/caf\xc3\xa9");
+    }
+    // The menu is chosen from with the keyboard once it shows: the second item.
+    wxTimer keys;
+    keys.Bind(wxEVT_TIMER, [](wxTimerEvent&) {
+      wxUIActionSimulator sim;
+      sim.Char(WXK_DOWN);
+      sim.Char(WXK_DOWN);
+      sim.Char(WXK_RETURN);
+    });
+    keys.StartOnce(500);
+    wxPoint at = ScreenCentre(WxControlOf(window, 30));
+    const std::vector<MenuItem> items = {
+        {2, "&Delete"}, {3, "&Shift"}, {0, nullptr}, {11, "&Browser"}};
+    const int chosen = window.trackPopupMenu(items, at.x, at.y);
+    EXPECT_EQ(chosen, 3);
+    window.endDialog(0);
+  });
 }
 
 TEST(WxWindow, ProgressBar) {
