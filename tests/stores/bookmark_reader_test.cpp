@@ -446,6 +446,17 @@ TEST_F(BookmarkFileTest, ReadsTheFileNamedInTheSettings) {
   EXPECT_TRUE(ReadBookmarkFile(nullptr, root_, count_));
   EXPECT_EQ(count_, 1);
   EXPECT_STREQ(record_.bookmarkTitle, "File");
+  // A file larger than one read block arrives whole.
+  std::string big;
+  for (int i = 0; i < 20000; ++i)
+    big += "<DT><A HREF=\"http://host/" + std::to_string(i) + "\">link " + std::to_string(i) +
+           "</A>\r\n";
+  Write(big + "<DT><A HREF=\"http://last/\">last</A>");
+  FreeTree(root_);
+  count_ = 0;
+  EXPECT_TRUE(ReadBookmarkFile(nullptr, root_, count_));
+  EXPECT_EQ(count_, 20001);
+  EXPECT_STREQ(LinkEntry::of(root_.tailPred())->url.c_str(), "http://last/");
 }
 
 TEST_F(BookmarkFileTest, MissingLockedAndUtf16FilesAreNotRead) {
