@@ -141,12 +141,11 @@ int32_t NetErrorFromLookup(int lookupError, int errnoValue) {
       return NET_NO_RECOVERY;
 #ifdef EAI_NODATA
     case EAI_NODATA:
-      return NET_NO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY:
-      return NET_NO_DATA;
 #endif
+      return NET_NO_DATA;
     case EAI_MEMORY:
       return NET_ENOBUFS;
     case EAI_FAMILY:

@@ -111,11 +111,11 @@ HttpTestServer::HttpTestServer() {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
-  ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::listen(listenFd_, 1024);
   socklen_t size = sizeof address;
-  ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &size);
-  port_ = ntohs(address.sin_port);
+  bool listening = ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                   ::listen(listenFd_, 1024) == 0 &&
+                   ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+  port_ = listening ? ntohs(address.sin_port) : 0;
   int pipeFds[2];
   if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) == 0) {
     wakeRead_ = pipeFds[0];

@@ -63,7 +63,7 @@ class HttpTestServer {
   HttpTestServer(const HttpTestServer&) = delete;
   HttpTestServer& operator=(const HttpTestServer&) = delete;
 
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return port_; }          // 0 when the server could not listen
   std::string url(const std::string& path) const;  // "http://127.0.0.1:<port>" + path
 
   void setReply(const std::string& target, Reply reply);
