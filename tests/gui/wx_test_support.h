@@ -194,7 +194,17 @@ inline void ClickButton(Window& window, int id) {
   ClickAt(ScreenCentre(button));
 }
 
+// The desktop's libraries keep caches for the life of the process (fonts, the session bus,
+// type registrations); the leak checker of sanitizer builds is told to pass over them.
+#define QF_GUI_LEAK_SUPPRESSIONS()                                                     \
+  extern "C" const char* __lsan_default_suppressions() {                               \
+    return "leak:libfontconfig.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\n"      \
+           "leak:libdbus-1.so\nleak:libgtk-3.so\nleak:libgdk-3.so\nleak:libpango\n"    \
+           "leak:libharfbuzz.so\nleak:libcairo.so\nleak:libatk\nleak:libgio-2.0.so\n"; \
+  }
+
 #define QF_GUI_TEST_MAIN()                  \
+  QF_GUI_LEAK_SUPPRESSIONS()                \
   int main(int argc, char** argv) {         \
     ::testing::InitGoogleTest(&argc, argv); \
     WxSession session(argc, argv);          \
