@@ -168,8 +168,8 @@ TEST_F(SchedulerTest, AgeTestPassesOverRecentLinks) {
   own_.flags |= FLAG_ONLY_OLDER;
   own_.olderThanDays = 30;
   TimeValue now = static_cast<TimeValue>(std::time(nullptr));
-  AddLink(tree_, url("/old"), SOURCE_BOOKMARKS, now - 31 * 86400);
-  AddLink(tree_, url("/recent"), SOURCE_BOOKMARKS, now - 29 * 86400);
+  AddLink(tree_, url("/old"), SOURCE_BOOKMARKS, now - TimeValue{31} * 86400);
+  AddLink(tree_, url("/recent"), SOURCE_BOOKMARKS, now - TimeValue{29} * 86400);
   AddLink(tree_, url("/undated"), SOURCE_BOOKMARKS, 0);
   EXPECT_TRUE(run());
   EXPECT_EQ(targets(), (std::vector<std::string>{"/old", "/undated"}));
@@ -404,8 +404,8 @@ TEST(IsOlderThanLimit, ComparesWholeDays) {
   own.olderThanDays = 30;
   TimeValue now = static_cast<TimeValue>(std::time(nullptr));
   EXPECT_TRUE(IsOlderThanLimit(0));
-  EXPECT_TRUE(IsOlderThanLimit(now - 31 * 86400));
-  EXPECT_FALSE(IsOlderThanLimit(now - 29 * 86400));
+  EXPECT_TRUE(IsOlderThanLimit(now - TimeValue{31} * 86400));
+  EXPECT_FALSE(IsOlderThanLimit(now - TimeValue{29} * 86400));
   EXPECT_FALSE(IsOlderThanLimit(now + 86400));
   settings = saved;
 }
