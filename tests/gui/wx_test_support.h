@@ -203,8 +203,20 @@ inline void ClickButton(Window& window, int id) {
            "leak:libharfbuzz.so\nleak:libcairo.so\nleak:libatk\nleak:libgio-2.0.so\n"; \
   }
 
+// Their own helper threads (font loading, the bus, the main context) are not instrumented
+// for the thread checker; what they do among themselves is theirs.
+#define QF_GUI_RACE_SUPPRESSIONS()                                                    \
+  extern "C" const char* __tsan_default_suppressions() {                              \
+    return "called_from_lib:libfontconfig.so\ncalled_from_lib:libglib-2.0.so\n"       \
+           "called_from_lib:libgio-2.0.so\nrace:libglib-2.0.so\nrace:libgio-2.0.so\n" \
+           "race:libfontconfig.so\nrace:libgobject-2.0.so\n"                          \
+           "deadlock:libgobject-2.0.so\nrace:libdbus-1.so\nrace:libgtk-3.so\n"        \
+           "race:libgdk-3.so\nrace:libpango\n";                                       \
+  }
+
 #define QF_GUI_TEST_MAIN()                  \
   QF_GUI_LEAK_SUPPRESSIONS()                \
+  QF_GUI_RACE_SUPPRESSIONS()                \
   int main(int argc, char** argv) {         \
     ::testing::InitGoogleTest(&argc, argv); \
     WxSession session(argc, argv);          \
