@@ -11,7 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -73,8 +76,17 @@ Stores MakeStores(const HttpTestServer& server, const std::string& tag) {
   return s;
 }
 
-// Runs quillfen-cli on the stores; its exit status and peak resident size in KiB.
-bool RunProgram(const Stores& s, int& status, long& maxRssKiB) {
+// When the run reached each of its phases, in seconds from the start of the program.
+struct Phases {
+  double checking = 0;  // "Checking ..." : the stores have been read
+  double complete = 0;  // "Complete!" : every link has been checked
+  double saving = 0;    // "Saving Bookmark file..."
+  double end = 0;       // the program has ended
+};
+
+// Runs quillfen-cli on the stores, reading its output as it comes to time the phases; its
+// exit status, peak resident size in KiB and processor time.
+bool RunProgram(const Stores& s, int& status, long& maxRssKiB, double& cpuSeconds, Phases& phases) {
   fs::path program =
       fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "quillfen-cli";
   if (!fs::exists(program)) return false;
@@ -94,37 +106,68 @@ bool RunProgram(const Stores& s, int& status, long& maxRssKiB) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return false;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, (s.dir / "out.txt").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  auto start = std::chrono::steady_clock::now();
+  auto since = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
   pid_t pid = -1;
   int failure = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (failure) return false;
+  ::close(pipeFds[1]);
+  if (failure) {
+    ::close(pipeFds[0]);
+    return false;
+  }
+  std::string pending;
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) != 0;) {
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    pending.append(buffer, static_cast<size_t>(n));
+    for (size_t eol; (eol = pending.find('\n')) != std::string::npos; pending.erase(0, eol + 1)) {
+      if (pending.compare(0, 9, "Checking ") == 0) phases.checking = since();
+      if (pending.compare(0, 9, "Complete!") == 0) phases.complete = since();
+      if (pending.compare(0, 23, "Saving Bookmark file...") == 0) phases.saving = since();
+    }
+  }
+  ::close(pipeFds[0]);
   int raw = 0;
   struct rusage usage {};
   if (wait4(pid, &raw, 0, &usage) != pid) return false;
+  phases.end = since();
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   maxRssKiB = usage.ru_maxrss;
+  cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return true;
 }
 
 void BM_CliWholeRun(benchmark::State& state) {
   HttpTestServer server;
   server.setRecording(false);
-  server.setDefaultReply(HttpTestServer::Reply::Status("HTTP/1.0 200 OK").delayed(kReplyMs));
+  int replyMs = static_cast<int>(state.range(0));
+  server.setDefaultReply(HttpTestServer::Reply::Status("HTTP/1.0 200 OK").delayed(replyMs));
   // The settings the program loads stay out of the user's own folder.
   fs::path config =
       fs::temp_directory_path() / ("qf-cli-bench-config-" + std::to_string(::getpid()));
   ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
   long maxRss = 0;
+  double cpuSeconds = 0;
+  Phases phases;
   for (auto _ : state) {
     state.PauseTiming();
     Stores s = MakeStores(server, "-run");
     state.ResumeTiming();
     int status = -1;
-    if (!RunProgram(s, status, maxRss)) {
+    if (!RunProgram(s, status, maxRss, cpuSeconds, phases)) {
       state.SkipWithError("quillfen-cli is not built next to bench/");
       break;
     }
@@ -136,10 +179,20 @@ void BM_CliWholeRun(benchmark::State& state) {
   fs::remove_all(config);
   state.counters["requests"] = static_cast<double>(server.requestCount());
   state.counters["maxConcurrent"] = server.maxConcurrent();
+  state.counters["programCpuSeconds"] = cpuSeconds;
+  state.counters["readSeconds"] = phases.checking;
+  state.counters["checkSeconds"] = phases.complete - phases.checking;
+  state.counters["saveSeconds"] = phases.end - phases.saving;
   state.counters["peakRssMiB"] = static_cast<double>(maxRss) / 1024.0;
-  state.counters["idealSeconds"] = kLinks * (kReplyMs / 1000.0) / kThreads;
+  state.counters["idealSeconds"] = kLinks * (replyMs / 1000.0) / kThreads;
 }
-BENCHMARK(BM_CliWholeRun)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+// 50 ms per reply as a real server might answer, and at once (the program's own cost).
+BENCHMARK(BM_CliWholeRun)
+    ->Arg(kReplyMs)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 // Reading both stores into a tree and writing them back, without checking.
 void BM_ReadAndSaveStores(benchmark::State& state) {
@@ -157,7 +210,9 @@ void BM_ReadAndSaveStores(benchmark::State& state) {
     NodeList tree;
     int32_t linkCount = 0;
     ReadStores(nullptr, tree, linkCount);
-    // Every link visited now, as after a run, so that every shortcut file is rewritten.
+    // Every link visited after its file was made, as in a run: the Favorites writer then
+    // makes every shortcut file anew, since a birth time earlier than the visit cannot be set.
+    TimeValue visit = static_cast<TimeValue>(std::time(nullptr)) + 60;
     std::vector<Node*> stack;
     for (Node* n = tree.head();;) {
       if (!n->next) {
@@ -172,7 +227,7 @@ void BM_ReadAndSaveStores(benchmark::State& state) {
         n = e->children.head();
         continue;
       }
-      e->lastVisit = 1790000000;
+      e->lastVisit = visit;
       n = n->next;
     }
     WriteBookmarkFile(tree);
