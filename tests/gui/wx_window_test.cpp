@@ -303,6 +303,35 @@ TEST(WxWindow, ListRowsCellsSortAndHitTest) {
     sim.Char(WXK_RETURN);
     EXPECT_TRUE(WaitFor([&] { return !proc.edited.empty(); }));
     EXPECT_EQ(proc.edited, "renamed");
+    // Escape cancels the editing: the procedure hears of it without a text.
+    proc.edited.clear();
+    c.editListLabel(30, 1);
+    Settle();
+    sim.Text("dropped");
+    sim.Char(WXK_ESCAPE);
+    EXPECT_TRUE(WaitFor([&] { return !proc.edited.empty(); }));
+    EXPECT_EQ(proc.edited, "<none>");
+
+    // A right click names the row and the column under the pointer and where it was.
+    ASSERT_TRUE(listCtrl->GetSubItemRect(2, 1, cell));
+    at = listCtrl->ClientToScreen(cell.GetPosition() + wxPoint(5, cell.height / 2));
+    proc.notifies.clear();
+    sim.MouseMove(at);
+    Settle();
+    sim.MouseClick(wxMOUSE_BTN_RIGHT);
+    ASSERT_TRUE(WaitFor([&] {
+      for (const ListNotify& n : proc.notifies) {
+        if (n.event == ListEvent::ContextMenu) return true;
+      }
+      return false;
+    }));
+    for (const ListNotify& n : proc.notifies) {
+      if (n.event != ListEvent::ContextMenu) continue;
+      EXPECT_EQ(n.row, 2);
+      EXPECT_EQ(n.column, 1);
+      EXPECT_LE(std::abs(n.screenX - at.x), 2);
+      EXPECT_LE(std::abs(n.screenY - at.y), 2);
+    }
     c.deleteAllListRows(30);
     EXPECT_EQ(c.getListRowCount(30), 0);
     window.endDialog(0);
