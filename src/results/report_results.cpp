@@ -8,17 +8,12 @@
 
 #include "app/settings.h"
 #include "check/progress.h"
-#include "ui/window.h"
-
-#if __has_include("results/results_dialog.h")
 #include "results/results_dialog.h"
-#define QF_HAVE_RESULTS_DIALOG 1
-#endif
+#include "ui/window.h"
 
 namespace {
 
 constexpr int32_t SOURCE_BOTH = SOURCE_FAVORITES | SOURCE_BOOKMARKS;
-constexpr int kResultsTemplate = 103;
 
 ResultsPresenter& Presenter() {
   static ResultsPresenter presenter;
@@ -26,17 +21,10 @@ ResultsPresenter& Presenter() {
 }
 
 int ShowResultsDialog(Window* mainWindow, NodeList& tree) {
-#ifdef QF_HAVE_RESULTS_DIALOG
   if (!mainWindow) return 0;
   ResultsDialogProc proc(tree);
   // Only an explicit OK saves: a dialog that could not be shown (-1) must not count as one.
-  return mainWindow->showModal(kResultsTemplate, proc) == 1 ? 1 : 0;
-#else
-  (void)mainWindow;
-  (void)tree;
-  (void)kResultsTemplate;
-  return 0;
-#endif
+  return mainWindow->showModal(IDD_RESULTS, proc) == 1 ? 1 : 0;
 }
 
 int32_t OtherKind(int32_t kind) {
