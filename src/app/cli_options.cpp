@@ -183,7 +183,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
     for (const OptionInfo& candidate : kOptions)
       if (name == candidate.name) info = &candidate;
     if (!info) {
-      error = arg.rfind("-", 0) == 0 ? "unknown option '" + name + "'"
+      error = arg.rfind('-', 0) == 0 ? "unknown option '" + name + "'"
                                      : "unexpected argument '" + arg + "'";
       return false;
     }

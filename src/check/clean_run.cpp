@@ -120,7 +120,7 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
       c.setProgressPos(IDC_PROGRESS, 0);
       char number[16];
       for (int32_t i = 0; i < rows; ++i) {
-        std::snprintf(number, sizeof number, "%ld", static_cast<long>(i + 1));
+        std::snprintf(number, sizeof number, "%ld", static_cast<long>(i) + 1);
         c.insertListRow(IDC_THREAD_LIST, i, i, number);
       }
     });
