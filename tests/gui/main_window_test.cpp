@@ -138,6 +138,9 @@ TEST_F(MainWindowTest, FirstStartAsksForTheSettingsAndSavesAllNineValues) {
             EXPECT_EQ(c.getText(IDC_CLEAN), "&Clean!");
             EXPECT_EQ(c.getListRowCount(IDC_THREAD_LIST), 0);
             // Escape does not end the main window.
+            WxControlOf(*main_, IDC_LOG)->SetFocus();
+            Settle();
+            EXPECT_EQ(wxWindow::FindFocus(), WxControlOf(*main_, IDC_LOG));
             wxUIActionSimulator sim;
             sim.Char(WXK_ESCAPE);
             Settle();
