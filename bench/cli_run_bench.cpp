@@ -104,6 +104,7 @@ bool RunProgram(const Stores& s, int& status, long& maxRssKiB, double& cpuSecond
                                    "--timeout",
                                    "30"};
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   int pipeFds[2];

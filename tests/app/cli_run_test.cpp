@@ -133,7 +133,7 @@ class CliRunTest : public ::testing::Test {
   }
   static std::string Unix(const std::string& text) { return Substitute(text, "\r\n", "\n"); }
 
-  int Run(std::vector<std::string> args) {
+  int Run(const std::vector<std::string>& args) {
     Capture out, err;
     int status = RunCli(args, out.file(), err.file());
     out_ = out.text();
@@ -279,6 +279,7 @@ class CliProgramTest : public CliRunTest {
     std::vector<std::string> all = {program_.string()};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(all.size() + 1);
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;

@@ -301,6 +301,7 @@ TEST_F(CleanRunTest, RunRestartsBothLogsAndShowsTheCountWithItsSuffix) {
   EXPECT_NE(Log().find("All your links appear to be working!"), std::string::npos);
 
   std::vector<std::pair<std::string, std::string>> links;
+  links.reserve(40);
   for (int i = 0; i < 39; ++i) links.push_back({"L" + std::to_string(i), "/ok"});
   UseBookmarks(links);
   Run();
@@ -343,6 +344,7 @@ TEST_F(CleanRunTest, AbortWaitsForTheWorkersAndSavesNothing) {
         "/held",
         HttpTestServer::Reply::Status("HTTP/1.0 404 Not Found").held("go" + std::to_string(links)));
     std::vector<std::pair<std::string, std::string>> list;
+    list.reserve(links);
     for (int i = 0; i < links; ++i) list.push_back({"L" + std::to_string(i), "/held"});
     UseBookmarks(list);
     record_.threadCount = 2;
