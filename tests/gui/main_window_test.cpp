@@ -16,6 +16,7 @@
 #include "app/settings.h"
 #include "app/settings_dialog.h"
 #include "app/settings_storage.h"
+#include "check/clean_run.h"
 #include "check/progress.h"
 #include "gui/wx_test_support.h"
 #include "results/results_dialog.h"
@@ -257,6 +258,33 @@ TEST_F(MainWindowTest, AbortStopsTheRunWithoutSaving) {
           });
   RunProgram(script);
   EXPECT_LT(server_.requestCount(), 5u);
+  EXPECT_EQ(ReadWhole(dir_ / "bookmarks.htm"), before);
+}
+
+TEST_F(MainWindowTest, ClosingTheMainWindowDuringARunEndsTheProgramAfterTheRun) {
+  for (int i = 0; i < 3; ++i) {
+    server_.setReply("/held" + std::to_string(i),
+                     HttpTestServer::Reply::Status("HTTP/1.0 404 Not Found").held("go"));
+  }
+  WriteBookmarks({{"A", "/held0"}, {"B", "/held1"}, {"C", "/held2"}});
+  const std::string before = ReadWhole(dir_ / "bookmarks.htm");
+  StoreSettings(FLAG_CLEAN_BOOKMARKS | FLAG_BROKEN_DELETE, 1);
+  Script script;
+  script
+      .then(
+          "the main window", [&] { return (main_ = ShowingWindow(kMainCaption)) != nullptr; },
+          [&] { ClickButton(*main_, IDC_CLEAN); })
+      .then(
+          "the first link being checked", [&] { return server_.requestCount() >= 1; },
+          [&] {
+            // As the close box does: the window stays until the run has given it back.
+            WxWindowOf(*main_)->Close();
+            Settle();
+            EXPECT_EQ(ActiveWxWindow(), main_);
+            server_.openGate("go");
+          });
+  RunProgram(script);
+  EXPECT_FALSE(CleanRunActive());
   EXPECT_EQ(ReadWhole(dir_ / "bookmarks.htm"), before);
 }
 
