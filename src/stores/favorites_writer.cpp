@@ -168,6 +168,10 @@ const char* DirectoryNameOf(const LinkEntry& entry) {
   return IsSafeComponent(name) ? name : nullptr;
 }
 
+// No directory can lie deeper than this: a path holds at most 4096 bytes, two per level at
+// the least. Deeper folders of a hostile tree are passed over instead of recursing on.
+constexpr int kMaxDirectoryDepth = 2048;
+
 bool Enter(TextString& path, const char* name) {
   int32_t before = path.length;
   if (path.appendComponent(name)) return true;
@@ -175,7 +179,7 @@ bool Enter(TextString& path, const char* name) {
   return false;
 }
 
-void CollectLeaving(NodeList& list, TextString& path, LeavingFiles& leaving) {
+void CollectLeaving(NodeList& list, TextString& path, LeavingFiles& leaving, int depth) {
   for (Node* n = list.head(); n->next; n = n->next) {
     LinkEntry& entry = *LinkEntry::of(n);
     if (!(entry.source & SOURCE_FAVORITES) || !entry.name) continue;
@@ -187,15 +191,15 @@ void CollectLeaving(NodeList& list, TextString& path, LeavingFiles& leaving) {
       continue;
     }
     const char* dirName = DirectoryNameOf(entry);
-    if (!dirName || entry.children.isEmpty()) continue;
+    if (!dirName || entry.children.isEmpty() || depth >= kMaxDirectoryDepth) continue;
     int32_t before = path.length;
     if (!Enter(path, dirName)) continue;
-    CollectLeaving(entry.children, path, leaving);
+    CollectLeaving(entry.children, path, leaving, depth + 1);
     path.assign(path.data, before);
   }
 }
 
-void WriteList(NodeList& list, TextString& path, const LeavingFiles& leaving) {
+void WriteList(NodeList& list, TextString& path, const LeavingFiles& leaving, int depth) {
   for (Node* n = list.head(); n->next; n = n->next) {
     LinkEntry& entry = *LinkEntry::of(n);
     if (!(entry.source & SOURCE_FAVORITES) || !entry.name) continue;
@@ -205,12 +209,12 @@ void WriteList(NodeList& list, TextString& path, const LeavingFiles& leaving) {
     }
     const char* dirName = DirectoryNameOf(entry);
     std::string dirPath;
-    if (!dirName || !JoinPath(path, dirName, dirPath)) continue;
+    if (!dirName || depth >= kMaxDirectoryDepth || !JoinPath(path, dirName, dirPath)) continue;
     if (CreateDirectoryAt(dirPath.c_str()) == CreateDirectoryResult::Failed) continue;
     if (entry.children.isEmpty()) continue;
     int32_t before = path.length;
     if (!Enter(path, dirName)) continue;
-    WriteList(entry.children, path, leaving);
+    WriteList(entry.children, path, leaving, depth + 1);
     path.assign(path.data, before);
   }
 }
@@ -219,8 +223,8 @@ void WriteList(NodeList& list, TextString& path, const LeavingFiles& leaving) {
 
 void WriteFavoritesList(NodeList& list, TextString& path) {
   LeavingFiles leaving;
-  CollectLeaving(list, path, leaving);
-  WriteList(list, path, leaving);
+  CollectLeaving(list, path, leaving, 0);
+  WriteList(list, path, leaving, 0);
 }
 
 bool WriteFavorites(NodeList& tree) {

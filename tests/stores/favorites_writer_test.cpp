@@ -353,6 +353,21 @@ TEST_F(FavoritesWriterTest, UnwritableOrUnreadablePlacesArePassedOver) {
   }
 }
 
+TEST_F(FavoritesWriterTest, AHostileDepthOfFoldersIsWrittenAsFarAsPathsGo) {
+  // 100,000 nested folders: the walk stops where no path could reach, without exhausting the
+  // stack, and everything it could reach is written.
+  NodeList* list = &tree_;
+  for (int i = 0; i < 100000; ++i) {
+    LinkEntry* folder = Folder("d");
+    list->addTail(folder);
+    if (i == 2) folder->children.addTail(Link("shallow", "http://shallow.example/"));
+    list = &folder->children;
+  }
+  list->addTail(Link("deepest", "http://deep.example/"));
+  EXPECT_TRUE(WriteFavorites(tree_));
+  EXPECT_NE(Read("d/d/d/shallow.url").find("URL=http://shallow.example/"), std::string::npos);
+}
+
 TEST_F(FavoritesWriterTest, AMissingFavoritesFolderWritesNothing) {
   tree_.addTail(Link("a", "http://a.example/"));
   record_.favoritesFolder.assign((root_ + "/missing").c_str());
