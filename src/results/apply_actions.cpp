@@ -106,40 +106,25 @@ void ApplyActions(Window* mainWindow, NodeList& tree) {
   // so that no shifted link can be lost.
   NodeList shifted;
   std::vector<LinkEntry*> originals;
-  std::vector<Node*> resume;
-  Node* n = tree.head();
-  for (;;) {
-    if (!n->next) {
-      if (resume.empty()) break;
-      n = resume.back();
-      resume.pop_back();
-      continue;
-    }
-    LinkEntry* entry = LinkEntry::of(n);
-    if (!entry->children.isEmpty()) {
-      resume.push_back(n->next);
-      n = entry->children.head();
-      continue;
-    }
-    if (entry->isLink()) {
+  ForEachLeaf(tree, [&](LinkEntry& entry) {
+    if (entry.isLink()) {
       StepProgress(mainWindow);
-      if (IsProblem(entry->checkResult.load(std::memory_order_acquire))) {
-        if (entry->action == ACTION_SHIFT) {
-          LinkEntry* copy = new (std::nothrow) LinkEntry(*entry);
-          if (copy && IsWholeCopy(*copy, *entry)) {
+      if (IsProblem(entry.checkResult.load(std::memory_order_acquire))) {
+        if (entry.action == ACTION_SHIFT) {
+          LinkEntry* copy = new (std::nothrow) LinkEntry(entry);
+          if (copy && IsWholeCopy(*copy, entry)) {
             copy->action = ACTION_LEAVE;
             shifted.addTail(copy);
-            originals.push_back(entry);
+            originals.push_back(&entry);
           } else {
             delete copy;  // the link keeps ACTION_SHIFT, which the writers save unchanged
           }
-        } else if (entry->action == ACTION_UPDATE) {
-          UpdateAddress(*entry);
+        } else if (entry.action == ACTION_UPDATE) {
+          UpdateAddress(entry);
         }
       }
     }
-    n = n->next;
-  }
+  });
 
   if (!shifted.isEmpty()) {
     int32_t membership = Membership(shifted);

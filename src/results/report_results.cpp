@@ -35,31 +35,6 @@ bool IsNotFoundGroup(int32_t result) {
   return result == CHECK_NOT_FOUND || result == CHECK_FORBIDDEN || result == CHECK_INVALID_HOST;
 }
 
-// Calls visit for every entry of list and below whose children list is empty, depth first,
-// each list from head to tail. The walk keeps its own stack, so any nesting depth is safe;
-// visit must not change the tree's shape.
-template <typename Visit>
-void ForEachLeaf(const NodeList& list, Visit visit) {
-  std::vector<Node*> resume;
-  Node* n = list.head();
-  for (;;) {
-    if (!n->next) {
-      if (resume.empty()) return;
-      n = resume.back();
-      resume.pop_back();
-      continue;
-    }
-    LinkEntry* entry = LinkEntry::of(n);
-    if (!entry->children.isEmpty()) {
-      resume.push_back(n->next);
-      n = entry->children.head();
-      continue;
-    }
-    visit(*entry);
-    n = n->next;
-  }
-}
-
 bool MayHaveCounterpart(const LinkEntry& entry) {
   return entry.name != nullptr && entry.url.length > 0 && entry.children.isEmpty();
 }
@@ -111,29 +86,11 @@ void SetResultsPresenter(ResultsPresenter presenter) { Presenter() = std::move(p
 LinkEntry* FindCounterpart(const NodeList& root, const LinkEntry& entry, int32_t kind) {
   if (!MayHaveCounterpart(entry)) return nullptr;
   int32_t other = OtherKind(kind);
-  LinkEntry* result = nullptr;
-  std::vector<Node*> resume;
-  Node* n = root.head();
-  while (!result) {
-    if (!n->next) {
-      if (resume.empty()) break;
-      n = resume.back();
-      resume.pop_back();
-      continue;
-    }
-    LinkEntry* candidate = LinkEntry::of(n);
-    if (!candidate->children.isEmpty()) {
-      resume.push_back(n->next);
-      n = candidate->children.head();
-      continue;
-    }
-    if (candidate->source == other && MayHaveCounterpart(*candidate) &&
-        CompareNames(candidate->name, entry.name) == 0 &&
-        candidate->url.compareNoCase(entry.url) == 0)
-      result = candidate;
-    n = n->next;
-  }
-  return result;
+  return ForEachLeaf(root, [&](LinkEntry& candidate) {
+    return !(candidate.source == other && MayHaveCounterpart(candidate) &&
+             CompareNames(candidate.name, entry.name) == 0 &&
+             candidate.url.compareNoCase(entry.url) == 0);
+  });
 }
 
 void Synchronise(NodeList& list, NodeList& root, int32_t kind) {

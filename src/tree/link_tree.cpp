@@ -151,24 +151,8 @@ void FreeTree(NodeList& list) {
 }
 
 LinkEntry* FindCheckedByUrl(const TextString& address, const NodeList& list) {
-  std::vector<Node*> stack;  // the node to resume at on each outer level
-  Node* n = list.head();
-  for (;;) {
-    if (!n->next) {
-      if (stack.empty()) return nullptr;
-      n = stack.back();
-      stack.pop_back();
-      continue;
-    }
-    LinkEntry* entry = LinkEntry::of(n);
-    if (!entry->children.isEmpty()) {
-      stack.push_back(n->next);
-      n = entry->children.head();
-      continue;
-    }
-    if (entry->checkResult.load(std::memory_order_acquire) != CHECK_NONE &&
-        entry->url.compareNoCase(address) == 0)
-      return entry;
-    n = n->next;
-  }
+  return ForEachLeaf(list, [&address](LinkEntry& entry) {
+    return entry.checkResult.load(std::memory_order_acquire) == CHECK_NONE ||
+           entry.url.compareNoCase(address) != 0;
+  });
 }

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
+#include <vector>
 
 #include "tree/text_string.h"
 
@@ -112,6 +114,36 @@ struct LinkEntry : Node {
 
 // Name comparison for sorting and finding: ignores case by folding A-Z only.
 int CompareNames(const char* a, const char* b);
+
+// Calls visit(LinkEntry&) for every entry of list and below whose children list is empty,
+// depth first, each list from head to tail. The walk keeps its own stack, so any nesting depth
+// is safe; visit must not change the tree's shape. When visit returns a bool, false stops the
+// walk and the entry it stopped at is returned; otherwise the result is null.
+template <typename Visit>
+LinkEntry* ForEachLeaf(const NodeList& list, Visit visit) {
+  std::vector<Node*> resume;  // where each outer level goes on
+  Node* n = list.head();
+  for (;;) {
+    if (!n->next) {
+      if (resume.empty()) return nullptr;
+      n = resume.back();
+      resume.pop_back();
+      continue;
+    }
+    LinkEntry* entry = LinkEntry::of(n);
+    if (!entry->children.isEmpty()) {
+      resume.push_back(n->next);
+      n = entry->children.head();
+      continue;
+    }
+    if constexpr (std::is_same_v<decltype(visit(*entry)), bool>) {
+      if (!visit(*entry)) return entry;
+    } else {
+      visit(*entry);
+    }
+    n = n->next;
+  }
+}
 
 // Empties the list and frees everything beneath it. Works at any nesting depth.
 void FreeTree(NodeList& list);
