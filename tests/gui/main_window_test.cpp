@@ -103,6 +103,10 @@ TEST_F(MainWindowTest, FirstStartAsksForTheSettingsAndSavesAllNineValues) {
           [&] {
             EXPECT_EQ(ActiveWxWindow(), dialog);
             Controls& c = dialog->controls();
+            // Nothing is checked at first start, so every field that follows a box is off.
+            for (int id : {IDC_FAVORITES_FOLDER, IDC_BOOKMARK_FILE, IDC_PROXY_HOST,
+                           IDC_PROXY_PORT, IDC_OLDER_DAYS})
+              EXPECT_FALSE(c.isEnabled(id)) << id;
             for (int box :
                  {IDC_CLEAN_BOOKMARKS, IDC_CLEAN_FAVORITES, IDC_SYNCHRONISE, IDC_SORT_BOOKMARKS,
                   IDC_ONLY_OLDER, IDC_FORBIDDEN_AS_NOT_FOUND, IDC_USE_PROXY}) {
