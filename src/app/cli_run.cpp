@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "app/cli_options.h"
+#include "app/main_window.h"
 #include "app/settings.h"
 #include "app/settings_storage.h"
 #include "check/clean_run.h"
@@ -192,15 +193,7 @@ class EchoWindow : public Window {
 class CliMainProc : public DialogProc {
  public:
   bool onInit(Window& window) override {
-    Controls& c = window.controls();
-    c.setTextLimit(IDC_PROBLEMS, LOG_TEXT_LIMIT);
-    c.setTextLimit(IDC_LOG, LOG_TEXT_LIMIT);
-    c.setText(IDC_THREAD_COUNT, "0");
-    c.insertListColumn(IDC_THREAD_LIST, 0, "#", c.measureText(IDC_THREAD_LIST, "#") + 16);
-    c.insertListColumn(IDC_THREAD_LIST, 1, "Status",
-                       c.measureText(IDC_THREAD_LIST, "Checking host name"));
-    c.insertListColumn(IDC_THREAD_LIST, 2, "Name", 140);
-    c.insertListColumn(IDC_THREAD_LIST, 3, "URL", 500);
+    SetUpMainWindowControls(window.controls());
     return true;
   }
   void onClose(Window&) override {}  // the window lives as long as the command

@@ -72,12 +72,7 @@ void MainDialogProc::onMessage(Window& window, int message, intptr_t, intptr_t) 
   if (closePending_) window.endDialog(0);
 }
 
-void InitMainWindow(Window& window) {
-  Controls& controls = window.controls();
-  if (!LoadSettings()) {
-    // First start: the settings are asked for before the main window is first shown.
-    window.sendCommand(IDC_SETTINGS, 0);
-  }
+void SetUpMainWindowControls(Controls& controls) {
   controls.setTextLimit(IDC_PROBLEMS, LOG_TEXT_LIMIT);
   controls.setTextLimit(IDC_LOG, LOG_TEXT_LIMIT);
   controls.setText(IDC_THREAD_COUNT, "0");
@@ -87,6 +82,15 @@ void InitMainWindow(Window& window) {
                             controls.measureText(IDC_THREAD_LIST, "Checking host name"));
   controls.insertListColumn(IDC_THREAD_LIST, 2, "Name", 140);
   controls.insertListColumn(IDC_THREAD_LIST, 3, "URL", 500);
+}
+
+void InitMainWindow(Window& window) {
+  Controls& controls = window.controls();
+  if (!LoadSettings()) {
+    // First start: the settings are asked for before the main window is first shown.
+    window.sendCommand(IDC_SETTINGS, 0);
+  }
+  SetUpMainWindowControls(controls);
   AppendLog(&window, IDC_LOG, WELCOME_TEXT);
 }
 

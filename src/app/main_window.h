@@ -31,6 +31,10 @@ class MainDialogProc : public DialogProc {
   bool closePending_ = false;
 };
 
+// What the main window's initialisation does to its controls: limits the logs, sets the
+// counter to "0" and inserts the thread-status list's columns. UI thread.
+void SetUpMainWindowControls(Controls& controls);
+
 // The main window's initialisation: loads the settings (asking for them on the first start,
 // before the window is shown), limits the logs, sets the counter to "0", inserts the
 // thread-status list's columns and writes the welcome text.

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "app/main_window.h"
 #include "check/progress.h"
 #include "ui/dialog_template.h"
 #include "ui/headless/headless_ui.h"
@@ -15,15 +16,7 @@
 class TrivialMainProc : public DialogProc {
  public:
   bool onInit(Window& window) override {
-    Controls& c = window.controls();
-    c.setTextLimit(IDC_LOG, LOG_TEXT_LIMIT);
-    c.setTextLimit(IDC_PROBLEMS, LOG_TEXT_LIMIT);
-    c.setText(IDC_THREAD_COUNT, "0");
-    c.insertListColumn(IDC_THREAD_LIST, 0, "#", c.measureText(IDC_THREAD_LIST, "#") + 16);
-    c.insertListColumn(IDC_THREAD_LIST, 1, "Status",
-                       c.measureText(IDC_THREAD_LIST, "Checking host name"));
-    c.insertListColumn(IDC_THREAD_LIST, 2, "Name", 140);
-    c.insertListColumn(IDC_THREAD_LIST, 3, "URL", 500);
+    SetUpMainWindowControls(window.controls());
     return true;
   }
 };
