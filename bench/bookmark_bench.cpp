@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "stores/bookmark_reader.h"
 #include "stores/bookmark_writer.h"
 

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "check/scheduler.h"
 #include "support/http_test_server.h"
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "stores/bookmark_writer.h"
 #include "stores/favorites_writer.h"
 #include "stores/read_stores.h"

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "app/settings.h"
-#include "check/progress.h"
+#include "tree/settings.h"
+#include "ui/progress.h"
 #include "platform/directories.h"
 #include "stores/favorites_reader.h"
 #include "stores/favorites_writer.h"

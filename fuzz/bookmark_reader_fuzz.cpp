@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "stores/bookmark_reader.h"
 #include "stores/bookmark_writer.h"
 

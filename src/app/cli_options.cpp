@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 
 namespace {
 

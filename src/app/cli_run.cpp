@@ -13,10 +13,10 @@
 
 #include "app/cli_options.h"
 #include "app/main_window.h"
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "app/settings_storage.h"
-#include "check/clean_run.h"
-#include "check/progress.h"
+#include "run/clean_run.h"
+#include "ui/progress.h"
 #include "results/report_results.h"
 #include "results/results_dialog.h"
 #include "ui/dialog_template.h"

@@ -3,12 +3,12 @@
 #include <new>
 
 #include "app/about_dialog.h"
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "app/settings_dialog.h"
 #include "app/settings_storage.h"
-#include "check/clean_run.h"
+#include "run/clean_run.h"
 #include "check/clean_run_state.h"
-#include "check/progress.h"
+#include "ui/progress.h"
 #include "ui/dialog_template.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "app/settings_storage.h"
 #include "tree/text_string.h"
 #include "ui/dialog_template.h"

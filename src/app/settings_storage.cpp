@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/registry_key.h"
-#include "app/settings.h"
+#include "tree/settings.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 
 namespace {
 

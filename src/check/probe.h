@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "check/progress.h"
+#include "tree/link_tree.h"
+#include "ui/progress.h"
 #include "check/socket_context.h"
 
 // Headers are read up to these limits (then reading stops as for a full buffer), so a

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "check/clean_run_state.h"
 #include "check/probe.h"
 #include "check/socket_context.h"

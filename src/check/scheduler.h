@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "check/progress.h"
+#include "ui/progress.h"
 #include "tree/link_tree.h"
 #include "ui/window.h"
 

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
-#include "check/progress.h"
+#include "tree/settings.h"
+#include "ui/progress.h"
 #include "stores/bookmark_writer.h"
 #include "stores/favorites_writer.h"
 #include "ui/window.h"

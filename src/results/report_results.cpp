@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
-#include "check/progress.h"
+#include "tree/settings.h"
+#include "ui/progress.h"
 #include "results/results_dialog.h"
 #include "ui/window.h"
 

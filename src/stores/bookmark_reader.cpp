@@ -10,8 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/settings.h"
-#include "check/progress.h"
+#include "tree/settings.h"
+#include "ui/progress.h"
 #include "platform/files.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "platform/directories.h"
 #include "platform/profile.h"
 

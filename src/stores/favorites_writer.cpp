@@ -3,7 +3,7 @@
 #include <cstring>
 #include <map>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "platform/directories.h"
 #include "platform/files.h"
 #include "platform/profile.h"

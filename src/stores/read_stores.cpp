@@ -1,7 +1,7 @@
 #include "stores/read_stores.h"
 
-#include "app/settings.h"
-#include "check/progress.h"
+#include "tree/settings.h"
+#include "ui/progress.h"
 #include "stores/bookmark_reader.h"
 #include "stores/favorites_reader.h"
 

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "app/about_dialog.h"
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "app/settings_dialog.h"
 #include "app/settings_storage.h"
-#include "check/clean_run.h"
-#include "check/progress.h"
+#include "run/clean_run.h"
+#include "ui/progress.h"
 #include "platform/registry_sandbox.h"
 #include "results/results_dialog.h"
 #include "support/http_test_server.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/registry_key.h"
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "app/settings_storage.h"
 #include "platform/registry_sandbox.h"
 #include "ui/dialog_template.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/registry_key.h"
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "platform/registry_sandbox.h"
 
 namespace {

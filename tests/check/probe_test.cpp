@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "check/recording_window.h"
 #include "support/http_test_server.h"
 

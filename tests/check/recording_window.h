@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "check/progress.h"
+#include "ui/progress.h"
 #include "ui/window.h"
 
 class RecordingControls : public Controls {

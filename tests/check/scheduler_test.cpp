@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "check/clean_run_state.h"
 #include "check/recording_window.h"
 #include "support/headless_fixture.h"

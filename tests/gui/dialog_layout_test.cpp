@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/about_dialog.h"
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "app/settings_dialog.h"
-#include "check/progress.h"
+#include "ui/progress.h"
 #include "gui/wx_test_support.h"
 #include "results/results_dialog.h"
 #include "tree/link_tree.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "check/progress.h"
+#include "ui/progress.h"
 #include "gui/wx_test_support.h"
 #include "ui/wx/wx_text.h"
 

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "support/headless_fixture.h"
 
 namespace {

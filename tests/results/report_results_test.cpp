@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "support/headless_fixture.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "platform/files.h"
 #include "stores/bookmark_reader.h"
 #include "stores/bookmark_writer.h"

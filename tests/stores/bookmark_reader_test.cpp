@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "platform/files.h"
 #include "support/headless_fixture.h"
 

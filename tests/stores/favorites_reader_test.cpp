@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "platform/directories.h"
 #include "support/scratch_dir.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "platform/directories.h"
 #include "stores/favorites_reader.h"
 #include "support/scratch_dir.h"

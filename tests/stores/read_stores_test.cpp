@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "platform/directories.h"
 #include "support/headless_fixture.h"
 #include "support/scratch_dir.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/main_window.h"
-#include "check/progress.h"
+#include "ui/progress.h"
 #include "ui/dialog_template.h"
 #include "ui/headless/headless_ui.h"
 

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "tree/settings.h"
 
 #include <cstring>
 

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <mutex>
 
-#include "tree/link_tree.h"
 #include "ui/window.h"
+
+struct LinkEntry;
 
 // Control ids of the main window that other parts of the program address.
 constexpr int IDC_CLEAN = 1013;

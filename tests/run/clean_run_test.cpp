@@ -1,4 +1,4 @@
-#include "check/clean_run.h"
+#include "run/clean_run.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,9 +16,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
 #include "check/clean_run_state.h"
-#include "check/progress.h"
+#include "tree/link_tree.h"
+#include "tree/settings.h"
+#include "ui/progress.h"
 #include "platform/net.h"
 #include "support/http_test_server.h"
 #include "ui/headless/headless_ui.h"

@@ -1,13 +1,13 @@
-#include "check/clean_run.h"
+#include "run/clean_run.h"
 
 #include <atomic>
 #include <cstdio>
 #include <system_error>
 #include <thread>
 
-#include "app/settings.h"
+#include "tree/settings.h"
 #include "check/clean_run_state.h"
-#include "check/progress.h"
+#include "ui/progress.h"
 #include "check/scheduler.h"
 #include "results/apply_actions.h"
 #include "results/report_results.h"
