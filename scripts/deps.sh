@@ -2,7 +2,9 @@
 # Installs what building and testing Quillfen needs on Debian 12, when it is missing.
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-      clang libclang-rt-14-dev ccache libwxgtk3.2-dev xvfb xauth)
+      clang libclang-rt-14-dev ccache libwxgtk3.2-dev xvfb xauth
+      libssl-dev openssl nlohmann-json3-dev libsqlite3-dev liblz4-dev
+      chromium firefox-esr)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
