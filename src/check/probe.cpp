@@ -194,6 +194,25 @@ std::string ResolveReference(const std::string& base, const std::string& referen
   return JoinUri(t);
 }
 
+bool IsWebAddress(const std::string& address) {
+  size_t afterScheme;
+  if (StartsWithNoCase(address.c_str(), "http://"))
+    afterScheme = 7;
+  else if (StartsWithNoCase(address.c_str(), "https://"))
+    afterScheme = 8;
+  else
+    return false;
+  size_t end = address.find_first_of("/?#", afterScheme);
+  if (end == std::string::npos) end = address.size();
+  std::string host = address.substr(afterScheme, end - afterScheme);
+  size_t at = host.rfind('@');
+  if (at != std::string::npos) host.erase(0, at + 1);
+  // The port goes; a bracketed address keeps its colons.
+  size_t colon = host.rfind(':');
+  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) host.erase(colon);
+  return !host.empty();
+}
+
 std::string EncodeUnsafeUrlBytes(const std::string& address) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -260,6 +279,12 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
     target.append(rest);
   }
 
+  // The time-out bounds connecting, each wait for the server and (as twice the time-out
+  // plus a little) the whole exchange.
+  uint32_t seconds = settings->timeout;
+  if (seconds > INT32_MAX / 1000) seconds = INT32_MAX / 1000;
+  context.SetTimeout(static_cast<int32_t>(seconds * 1000));
+
   bool connected = false;
   if (status == 0) {
     LogLine(job, "Connecting to %s:%ld...\r\n", contactHost, static_cast<long>(contactPort));
@@ -301,9 +326,6 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
   if (connected) {
     LogLine(job, "Retrieving information for %s...\r\n", target.c_str());
     SetThreadStatus(job, "Waiting for reply");
-    uint32_t seconds = settings->timeout;
-    if (seconds > INT32_MAX / 1000) seconds = INT32_MAX / 1000;
-    context.SetReceiveTimeout(static_cast<int32_t>(seconds * 1000));
 
     // The request. It is never cut: a cut target would check another address.
     TextString hostLine;
@@ -453,11 +475,19 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
       size_t first = value.find_first_not_of(" \t\r");
       size_t last = value.find_last_not_of(" \t\r");
       value = first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
-      if (locationRefused || value.empty())
-        entry->newUrl.assign("");
-      else
-        entry->newUrl.assign(
-            EncodeUnsafeUrlBytes(ResolveReference(address.c_str(), value)).c_str());
+      std::string resolved;
+      if (locationRefused) {
+        LogLine(job, "New address refused (longer than %ld characters)\r\n",
+                static_cast<long>(PROBE_MAX_LOCATION));
+      } else if (!value.empty()) {
+        resolved = EncodeUnsafeUrlBytes(ResolveReference(address.c_str(), value));
+        if (!IsWebAddress(resolved)) {
+          LogLine(job, "New address refused (not a web address) - %s\r\n",
+                  EncodeUnsafeUrlBytes(value).c_str());
+          resolved.clear();
+        }
+      }
+      entry->newUrl.assign(resolved.c_str());
     }
     entry->lastVisit = static_cast<TimeValue>(std::time(nullptr));
     entry->checkResult.store(status, std::memory_order_release);

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "check/socket_context.h"
 #include "tree/link_tree.h"
 #include "ui/progress.h"
-#include "check/socket_context.h"
 
 // Headers are read up to these limits (then reading stops as for a full buffer), so a
 // server can not hold a worker with endless header lines.
@@ -24,6 +24,10 @@ void ProbeLink(SocketContext& context, CheckJob* job);
 // Resolves a reference (absolute or relative) against an absolute base address by the
 // rules of RFC 3986; the base's fragment is ignored.
 std::string ResolveReference(const std::string& base, const std::string& reference);
+
+// True for an absolute "http://" or "https://" address (scheme in any letter case) with a
+// host; only such an address may replace a link in the user's files.
+bool IsWebAddress(const std::string& address);
 
 // Percent-encodes control characters, space, '"', '<' and '>', so that the address can be
 // written into a bookmark file without breaking its lines or attributes.

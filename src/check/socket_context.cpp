@@ -1,6 +1,9 @@
 #include "check/socket_context.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+SocketTuning socketTuning;
 
 SocketContext::SocketContext()
     : buffer(static_cast<char*>(std::malloc(SOCKET_BUFFER_SIZE))),
@@ -44,9 +47,14 @@ bool SocketContext::OpenSocket(const char* name) {
 
 bool SocketContext::Connect(const char* name, int32_t port) {
   if (!OpenSocket(name)) return false;
+  hasDeadline_ = timeoutMs_ > 0;
+  if (hasDeadline_) {
+    int64_t total = 2 * static_cast<int64_t>(timeoutMs_) + socketTuning.deadlineSlackMs;
+    deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(total);
+  }
   int32_t error = 0;
   uint16_t shortPort = static_cast<uint16_t>(static_cast<uint32_t>(port) & 0xFFFF);
-  if (!NetConnect(socket, hostEntry->addresses.front(), shortPort, &error)) {
+  if (!NetConnect(socket, hostEntry->addresses.front(), shortPort, timeoutMs_, &error)) {
     lastError = error;
     CloseSocket();
     return false;
@@ -54,25 +62,58 @@ bool SocketContext::Connect(const char* name, int32_t port) {
   return true;
 }
 
-void SocketContext::SetReceiveTimeout(int32_t milliseconds) {
-  if (socket == NET_NO_SOCKET) return;
-  NetSetReceiveTimeout(socket, milliseconds < 0 ? 0u : static_cast<uint32_t>(milliseconds));
+void SocketContext::SetTimeout(int32_t milliseconds) { timeoutMs_ = std::max(milliseconds, 0); }
+
+bool SocketContext::Wait(bool forWriting) {
+  int64_t wait = timeoutMs_ > 0 ? timeoutMs_ : -1;
+  if (hasDeadline_) {
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now())
+            .count();
+    if (left <= 0) {
+      lastError = NET_ETIMEDOUT;
+      return false;
+    }
+    if (wait < 0 || left < wait) wait = left;
+  }
+  int32_t error = 0;
+  int32_t ready = NetWait(socket, forWriting, static_cast<int32_t>(wait), &error);
+  if (ready > 0) return true;
+  lastError = ready == 0 ? NET_ETIMEDOUT : error;
+  return false;
 }
 
 int32_t SocketContext::Receive(char* data, int32_t length, int32_t flags) {
   if (socket == NET_NO_SOCKET) return -1;
-  int32_t error = 0;
-  int32_t n = NetReceive(socket, data, length, flags, &error);
-  if (n < 0) lastError = error;
-  return n;
+  for (;;) {
+    int32_t error = 0;
+    int32_t n = NetReceive(socket, data, length, flags, &error);
+    if (n >= 0) return n;
+    if (error != NET_EWOULDBLOCK) {
+      lastError = error;
+      return -1;
+    }
+    if (!Wait(false)) return -1;
+  }
 }
 
 int32_t SocketContext::Send(const char* data, int32_t length, int32_t flags) {
   if (socket == NET_NO_SOCKET) return -1;
-  int32_t error = 0;
-  int32_t n = NetSend(socket, data, length, flags, &error);
-  if (n < 0) lastError = error;
-  return n;
+  int32_t done = 0;
+  while (done < length) {
+    int32_t error = 0;
+    int32_t n = NetSend(socket, data + done, length - done, flags, &error);
+    if (n >= 0) {
+      done += n;
+      continue;
+    }
+    if (error != NET_EWOULDBLOCK) {
+      lastError = error;
+      return -1;
+    }
+    if (!Wait(true)) return -1;
+  }
+  return done;
 }
 
 void SocketContext::CloseSocket() {

@@ -2,13 +2,26 @@
 // the probe's work buffer, at most one TCP socket, the result of the last look-up and the
 // Winsock error number of the last failed call. A context belongs to the thread that made
 // it; any number of contexts may exist on different threads at once.
+//
+// Time: SetTimeout bounds connecting and every single wait for the server. Besides, the
+// whole exchange of one connection (connecting, sending, reading) ends at a deadline of
+// twice the time-out plus five seconds after connecting began, so a server that trickles
+// one byte just within each time-out can not hold a worker longer. Past the deadline every
+// call fails with 10060, as a time-out does. A time-out of 0 means no limit at all.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "platform/net.h"
 
 constexpr int32_t SOCKET_BUFFER_SIZE = 4096;
+
+// Knobs for tests only; the program never changes them. Set them while no check runs.
+struct SocketTuning {
+  int32_t deadlineSlackMs = 5000;  // added to twice the time-out for the deadline
+};
+extern SocketTuning socketTuning;
 
 struct SocketContext {
   char* buffer;           // SOCKET_BUFFER_SIZE bytes, null when it could not be allocated
@@ -28,12 +41,24 @@ struct SocketContext {
   bool Resolve(const char* name);
   bool OpenSocket(const char* name);
   // A fresh look-up and a fresh socket each time; the socket is closed again on failure.
-  // Only the low 16 bits of the port count.
+  // Only the low 16 bits of the port count. Starts the deadline of the exchange.
   bool Connect(const char* name, int32_t port);
-  void SetReceiveTimeout(int32_t milliseconds);  // 0: no limit; nothing without a socket
-  // The count of the underlying call: positive, 0 (peer closed, receive only) or -1. With
-  // no socket open: -1 and lastError unchanged.
+  // Milliseconds for connecting and for each wait; 0: no limit. Takes effect from the next
+  // Connect on (the deadline) and at once (each wait).
+  void SetTimeout(int32_t milliseconds);
+  // The count received: positive, 0 (peer closed) or -1 (failure, 10060 on a time-out).
+  // With no socket open: -1 and lastError unchanged.
   int32_t Receive(char* data, int32_t length, int32_t flags);
+  // Sends all of data (waiting for room as needed): length, or -1 on failure.
   int32_t Send(const char* data, int32_t length, int32_t flags);
   void CloseSocket();
+
+ private:
+  // Waits until the socket is ready within the time-out and the deadline; false with
+  // lastError set when it is not.
+  bool Wait(bool forWriting);
+
+  int32_t timeoutMs_ = 0;
+  bool hasDeadline_ = false;
+  std::chrono::steady_clock::time_point deadline_;
 };

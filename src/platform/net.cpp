@@ -6,10 +6,10 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -216,7 +216,7 @@ int32_t NetStartup() { return 0; }
 void NetCleanup() {}
 
 NetSocket NetOpenTcpSocket(int32_t* error) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     if (error) *error = NetErrorFromErrno(errno);
     return NET_NO_SOCKET;
@@ -224,7 +224,28 @@ NetSocket NetOpenTcpSocket(int32_t* error) {
   return fd;
 }
 
-bool NetConnect(NetSocket socket, uint32_t address, uint16_t port, int32_t* error) {
+int32_t NetWait(NetSocket socket, bool forWriting, int32_t timeoutMs, int32_t* error) {
+  pollfd watch{static_cast<int>(socket), static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int ready = ::poll(&watch, 1, timeoutMs < 0 ? -1 : timeoutMs);
+    if (ready > 0) return 1;
+    if (ready == 0) return 0;
+    if (errno != EINTR) {
+      if (error) *error = NetErrorFromErrno(errno);
+      return -1;
+    }
+    if (timeoutMs >= 0) {
+      // An interrupted wait goes on for the rest of its time only.
+      auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      timeoutMs = left.count() > 0 ? static_cast<int32_t>(left.count()) : 0;
+    }
+  }
+}
+
+bool NetConnect(NetSocket socket, uint32_t address, uint16_t port, int32_t timeoutMs,
+                int32_t* error) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);
@@ -232,25 +253,26 @@ bool NetConnect(NetSocket socket, uint32_t address, uint16_t port, int32_t* erro
   int fd = static_cast<int>(socket);
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return true;
   int failure = errno;
-  if (failure == EINTR) {
-    // An interrupted connect goes on in the background: wait for its outcome.
-    pollfd watch{fd, POLLOUT, 0};
-    int ready;
-    do ready = ::poll(&watch, 1, -1);
-    while (ready < 0 && errno == EINTR);
+  if (failure == EINPROGRESS || failure == EINTR) {
+    // The connection is being made in the background: wait for its outcome, no longer
+    // than allowed. A listener whose queue is full never answers, and the system's own
+    // limit is minutes.
+    int32_t waitError = 0;
+    int32_t ready = NetWait(socket, true, timeoutMs > 0 ? timeoutMs : -1, &waitError);
+    if (ready == 0) {
+      if (error) *error = NET_ETIMEDOUT;
+      return false;
+    }
+    if (ready < 0) {
+      if (error) *error = waitError;
+      return false;
+    }
     socklen_t size = sizeof failure;
-    if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size) != 0) failure = errno;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size) != 0) failure = errno;
     if (failure == 0) return true;
   }
   if (error) *error = NetErrorFromErrno(failure);
   return false;
-}
-
-void NetSetReceiveTimeout(NetSocket socket, uint32_t milliseconds) {
-  timeval limit{};
-  limit.tv_sec = static_cast<time_t>(milliseconds / 1000);
-  limit.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
-  ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
 static int SystemFlags(int32_t flags) {
@@ -266,11 +288,7 @@ int32_t NetReceive(NetSocket socket, char* buffer, int32_t length, int32_t flags
   do n = ::recv(static_cast<int>(socket), buffer, static_cast<size_t>(length), SystemFlags(flags));
   while (n < 0 && errno == EINTR);
   if (n < 0) {
-    // The receive time-out shows as "would block"; Winsock calls it a time-out.
-    int failure = errno;
-    if (error)
-      *error =
-          failure == EAGAIN || failure == EWOULDBLOCK ? NET_ETIMEDOUT : NetErrorFromErrno(failure);
+    if (error) *error = NetErrorFromErrno(errno);
     return -1;
   }
   return static_cast<int32_t>(n);

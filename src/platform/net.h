@@ -90,14 +90,18 @@ int32_t NetLookUp(const char* name, NetHostEntry& entry);
 int32_t NetStartup();
 void NetCleanup();
 
-// Blocking IPv4 TCP operations. Each returns -1 (or false) on failure with the Winsock
-// number in *error.
+// IPv4 TCP operations on non-blocking sockets: nothing here waits longer than it is told.
+// Each returns -1 (or false) on failure with the Winsock number in *error.
 NetSocket NetOpenTcpSocket(int32_t* error);
-// address in network byte order.
-bool NetConnect(NetSocket socket, uint32_t address, uint16_t port, int32_t* error);
-// 0 milliseconds: no limit.
-void NetSetReceiveTimeout(NetSocket socket, uint32_t milliseconds);
-// Byte count, 0 when the peer closed, -1 on failure (a receive time-out gives 10060).
+// address in network byte order. Waits at most timeoutMs for the connection (0: as long as
+// the system lets it try); a connection not made by then fails with 10060.
+bool NetConnect(NetSocket socket, uint32_t address, uint16_t port, int32_t timeoutMs,
+                int32_t* error);
+// Waits until the socket can be read (or written, forWriting) or has failed, at most
+// timeoutMs (negative: no limit). 1 when ready, 0 when the time ran out, -1 on failure.
+int32_t NetWait(NetSocket socket, bool forWriting, int32_t timeoutMs, int32_t* error);
+// Byte count, 0 when the peer closed, -1 on failure; nothing to read yet gives 10035.
 int32_t NetReceive(NetSocket socket, char* buffer, int32_t length, int32_t flags, int32_t* error);
+// Byte count (possibly short), -1 on failure; no room to send yet gives 10035.
 int32_t NetSend(NetSocket socket, const char* data, int32_t length, int32_t flags, int32_t* error);
 void NetClose(NetSocket socket);

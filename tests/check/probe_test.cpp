@@ -1,15 +1,21 @@
 #include "check/probe.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "tree/settings.h"
 #include "check/recording_window.h"
 #include "support/http_test_server.h"
+#include "tree/settings.h"
 
 namespace {
 
@@ -137,6 +143,40 @@ TEST_F(ProbeTest, LocationBecomesSafeAbsoluteAddress) {
   EXPECT_STREQ(entry_->newUrl.c_str(), "http://x.test/a%20b%22%3E%3Cscript%3E%01");
 }
 
+TEST_F(ProbeTest, OnlyAbsoluteWebAddressesBecomeTheNewAddress) {
+  struct Case {
+    const char* location;
+    std::string expected;  // empty: refused
+  } cases[] = {
+      {"javascript:alert(document.cookie)", ""},
+      {"  JavaScript:alert(1)", ""},
+      {"vbscript:msgbox(1)", ""},
+      {"file:///etc/passwd", ""},
+      {"data:text/html,<script>x</script>", ""},
+      {"ftp://files.test/f", ""},
+      {"mailto:a@b.test", ""},
+      {"http:relative", ""},
+      {"https:/one-slash", ""},
+      {"http://", ""},
+      {"http://user@:81/x", ""},
+      {"HTTPS://Secure.test/p", "HTTPS://Secure.test/p"},
+      {"http://[::1]:8080/v6", "http://[::1]:8080/v6"},
+      {"//other.test/x", "http://other.test/x"},
+      {"/abs?q", web("/abs?q")},
+  };
+  for (auto& c : cases) {
+    server_.setReply(
+        "/m", Reply::Status("HTTP/1.0 301 Moved", std::string("Location: ") + c.location + "\r\n"));
+    window_.inspect([](RecordingControls& controls) { return controls.texts.clear(), 0; });
+    probe(web("/m"));
+    EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED) << c.location;
+    EXPECT_EQ(entry_->newUrl.c_str(), c.expected) << c.location;
+    bool refusedLine =
+        window_.log().find("7: New address refused (not a web address) - ") != std::string::npos;
+    EXPECT_EQ(refusedLine, c.expected.empty()) << c.location << "\n" << window_.log();
+  }
+}
+
 TEST_F(ProbeTest, LongLocationIsKeptWholeUpToTheLimitAndRefusedBeyond) {
   std::string longPath = "http://x.test/" + std::string(6000, 'a');
   server_.setReply("/long", Reply::Status("HTTP/1.0 301 M", "Location: " + longPath + "\r\n"));
@@ -149,6 +189,8 @@ TEST_F(ProbeTest, LongLocationIsKeptWholeUpToTheLimitAndRefusedBeyond) {
   probe(web("/toolong"));
   EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED);
   EXPECT_STREQ(entry_->newUrl.c_str(), "");
+  EXPECT_NE(window_.log().find("7: New address refused (longer than 8192 characters)\r\n"),
+            std::string::npos);
 }
 
 TEST_F(ProbeTest, ForbiddenDependsOnTheOption) {
@@ -232,6 +274,52 @@ TEST_F(ProbeTest, SilentServerTimesOut) {
   EXPECT_EQ(window_.log(), "7: Connecting to web.test:" + portText() +
                                "...\r\n7: Retrieving information for /silent...\r\n"
                                "7: Valid HTTP response not received (timed out)\r\n");
+  EXPECT_EQ(entry_->checkResult.load(), CHECK_NONE);
+}
+
+TEST_F(ProbeTest, TrickleEndsAtTheDeadlineOfTheExchange) {
+  // One byte well within each time-out, never a line end: only the deadline of the whole
+  // exchange (twice the time-out here) ends it, long before the server would.
+  own_.timeout = 1;
+  socketTuning.deadlineSlackMs = 0;
+  Reply trickle;
+  trickle.parts.assign(60, "x");
+  trickle.pauseMs = 100;
+  server_.setReply("/trickle", trickle);
+  probe(web("/trickle"));
+  socketTuning = SocketTuning();
+  EXPECT_EQ(window_.log(), "7: Connecting to web.test:" + portText() +
+                               "...\r\n7: Retrieving information for /trickle...\r\n"
+                               "7: Valid HTTP response not received (timed out)\r\n");
+  EXPECT_EQ(entry_->checkResult.load(), CHECK_NONE);
+}
+
+TEST_F(ProbeTest, ConnectingToAListenerThatNeverAcceptsEndsAtTheTimeOut) {
+  // A listener with a full queue drops every further connection request unanswered.
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  std::vector<int> fillers;
+  for (int i = 0; i < 8; ++i) {  // until one connection is left hanging
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    fillers.push_back(fd);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    pollfd watch{fd, POLLOUT, 0};
+    if (::poll(&watch, 1, 200) == 0) break;
+  }
+  own_.timeout = 1;
+  own_.retries = 3;
+  std::string port = std::to_string(ntohs(address.sin_port));
+  probe("http://web.test:" + port + "/");
+  for (int fd : fillers) ::close(fd);
+  ::close(listener);
+  EXPECT_EQ(window_.log(),
+            "7: Connecting to web.test:" + port + "...\r\n7: Unable to contact host (10060)\r\n");
   EXPECT_EQ(entry_->checkResult.load(), CHECK_NONE);
 }
 

@@ -61,7 +61,7 @@ TEST_F(SocketContextTest, OperationsWithoutSocketDoNothing) {
   char data[8] = {};
   EXPECT_EQ(context.Receive(data, sizeof data, 0), -1);
   EXPECT_EQ(context.Send("x", 1, 0), -1);
-  context.SetReceiveTimeout(1000);
+  context.SetTimeout(1000);
   context.CloseSocket();
   EXPECT_EQ(context.lastError, 1234);
 }
@@ -121,7 +121,7 @@ TEST_F(SocketContextTest, ReceiveTimeOutGivesWinsockTimedOut) {
   server.setDefaultReply(HttpTestServer::Reply::Silent());
   SocketContext context;
   ASSERT_TRUE(context.Connect("127.0.0.1", server.port()));
-  context.SetReceiveTimeout(50);
+  context.SetTimeout(50);
   ASSERT_EQ(context.Send("GET / HTTP/1.0\r\n\r\n", 18, 0), 18);
   EXPECT_EQ(context.Receive(context.buffer, 100, 0), -1);
   EXPECT_EQ(context.lastError, NET_ETIMEDOUT);
