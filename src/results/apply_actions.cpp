@@ -7,7 +7,7 @@
 
 #include "tree/settings.h"
 #include "ui/progress.h"
-#include "stores/bookmark_writer.h"
+#include "stores/bookmark_store.h"
 #include "stores/favorites_writer.h"
 #include "ui/window.h"
 
@@ -151,7 +151,9 @@ void ApplyActions(Window* mainWindow, NodeList& tree) {
   uint32_t flags = settings ? settings->flags : 0;
   if (flags & (FLAG_CLEAN_BOOKMARKS | FLAG_SYNCHRONISE)) {
     AppendLog(mainWindow, IDC_LOG, "Saving Bookmark file...\r\n");
-    if (!WriteBookmarkFile(tree)) AppendLog(mainWindow, IDC_LOG, "Save failed!\r\n");
+    // A refused save has logged its reason already.
+    if (WriteBookmarkStore(mainWindow, tree) == StoreSave::Failed)
+      AppendLog(mainWindow, IDC_LOG, "Save failed!\r\n");
   }
   if (flags & (FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE)) {
     AppendLog(mainWindow, IDC_LOG, "Saving Favorites...\r\n");

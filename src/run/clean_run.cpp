@@ -11,6 +11,7 @@
 #include "check/scheduler.h"
 #include "results/apply_actions.h"
 #include "results/report_results.h"
+#include "stores/bookmark_store.h"
 #include "stores/read_stores.h"
 
 namespace {
@@ -142,6 +143,7 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
   }
 
   FreeTree(tree);
+  ReleaseBookmarkStore();
   if (outcome) *outcome = result;
   runEnding.store(true);
   EnableControls(mainWindow, true);

@@ -2,7 +2,7 @@
 
 #include "tree/settings.h"
 #include "ui/progress.h"
-#include "stores/bookmark_reader.h"
+#include "stores/bookmark_store.h"
 #include "stores/favorites_reader.h"
 
 void ReadStores(Window* window, NodeList& root, int32_t& linkCount) {
@@ -12,7 +12,7 @@ void ReadStores(Window* window, NodeList& root, int32_t& linkCount) {
   if (flags & (FLAG_CLEAN_BOOKMARKS | FLAG_SYNCHRONISE)) {
     // The bookmark reader logs which of its two messages applies; without the bookmark
     // file nothing is read, so that a run never saves a half-read pair of stores.
-    if (!ReadBookmarkFile(window, root, linkCount)) return;
+    if (!ReadBookmarkStore(window, root, linkCount)) return;
   }
   if (flags & (FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE)) {
     bool insideBrokenLinks = false;

@@ -123,6 +123,7 @@ LinkEntry::LinkEntry(const LinkEntry& other) : Node() {
   shortcutFile.assign(other.shortcutFile);
   shortcutTitle.assign(other.shortcutTitle);
   if (other.dateText.length) dateText.assign(other.dateText.data, other.dateText.length);
+  storeRecord = other.storeRecord;
 }
 
 LinkEntry::~LinkEntry() {

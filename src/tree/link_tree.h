@@ -98,6 +98,10 @@ struct LinkEntry : Node {
   // plain number (leading zeros, a value past the 64-bit range, a date in another format):
   // written back unchanged as long as the value has not been changed. Empty for most entries.
   TextString dateText;
+  // For an entry read from a bookmark store that keeps its own record of every entry (the
+  // browsers' JSON file): which record, counted from 1; 0 for an entry the store has not seen.
+  // A copy keeps it, so a shifted link is written back as the same entry in its new place.
+  uint32_t storeRecord = 0;
 
   LinkEntry();                                                         // separator
   LinkEntry(const char* title, const char* address, TimeValue visit);  // named
