@@ -26,13 +26,15 @@ inline Json Link(const std::string& id, const std::string& name, const std::stri
   return node;
 }
 
-inline Json Folder(const std::string& id, const std::string& name, Json children, Style style) {
+inline Json Folder(const std::string& id, const std::string& name, Json children, Style style,
+                   const std::string& guid = {}) {
   Json node = Json::object();
   node["children"] = std::move(children);
   node["date_added"] = "13300000000000000";
   node["date_last_used"] = "0";
   node["date_modified"] = "13300000001000000";
-  node["guid"] = "00000000-0000-4000-9000-0000000000" + (id.size() < 2 ? "0" + id : id);
+  node["guid"] =
+      guid.empty() ? "00000000-0000-4000-9000-0000000000" + (id.size() < 2 ? "0" + id : id) : guid;
   node["id"] = id;
   node["name"] = name;
   if (style == Style::Edge) node["source"] = "unknown";
