@@ -166,7 +166,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
       value = arg.substr(equals + 1);
       inlineValue = true;
     }
-    if (name == "--help" || name == "--version" || name == "--yes") {
+    if (name == "--help" || name == "--version" || name == "--yes" || name == "--list-stores") {
       if (inlineValue) {
         error = name + " takes no value";
         return false;
@@ -175,6 +175,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         options.help = true;
       else if (name == "--version")
         options.version = true;
+      else if (name == "--list-stores")
+        options.listStores = true;
       else
         options.yes = true;
       continue;
@@ -289,6 +291,8 @@ const char* CliUsage() {
          "  --timeout SECONDS       how long to wait for a server's reply\n"
          "  --retries N             how often to try a failed connection again\n"
          "  --yes                   save the chosen actions where the program would ask\n"
+         "  --list-stores           list the browsers' bookmark files found (browser, profile,\n"
+         "                          file, links, last change), one a line, and exit\n"
          "  --help                  show this help and exit\n"
          "  --version               show the version and exit\n"
          "\n"

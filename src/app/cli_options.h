@@ -44,6 +44,7 @@ struct CliOptions {
   bool help = false;
   bool version = false;
   bool yes = false;
+  bool listStores = false;  // list the browsers' bookmark stores found, then end
   std::vector<CliChange> changes;  // applied in the order given, so a later one wins
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +17,7 @@
 #include "tree/settings.h"
 #include "app/settings_storage.h"
 #include "run/clean_run.h"
+#include "stores/browser_profiles.h"
 #include "ui/progress.h"
 #include "results/report_results.h"
 #include "results/results_dialog.h"
@@ -313,6 +315,27 @@ int RunOnce(bool yes, FILE* out) {
   return problems > 0 ? CLI_EXIT_PROBLEMS : CLI_EXIT_CLEAN;
 }
 
+// The bookmark stores discovery finds, one a line: browser, profile, file, links (or
+// "unreadable"), last change (UTC), separated by tabs.
+int ListStores(FILE* out, FILE* err) {
+  std::vector<FoundStore> found = DiscoverBookmarkStores(true);
+  if (found.empty()) {
+    std::fputs("quillfen-cli: no browser's bookmark file was found\n", err);
+    return CLI_EXIT_NOTHING;
+  }
+  for (const FoundStore& store : found) {
+    char when[32] = "unknown";
+    std::time_t seconds = static_cast<std::time_t>(store.lastChange);
+    std::tm parts{};
+    if (store.lastChange > 0 && gmtime_r(&seconds, &parts))
+      std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &parts);
+    std::string links = store.links < 0 ? "unreadable" : std::to_string(store.links);
+    std::fprintf(out, "%s\t%s\t%s\t%s\t%s\n", store.browser.c_str(), store.profile.c_str(),
+                 store.path.c_str(), links.c_str(), when);
+  }
+  return CLI_EXIT_CLEAN;
+}
+
 }  // namespace
 
 std::string FormatResultRows(const NodeList& tree) {
@@ -379,6 +402,7 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err) {
     std::fputs("quillfen-cli 1.1\n", out);
     return CLI_EXIT_CLEAN;
   }
+  if (options.listStores) return ListStores(out, err);
 
   Settings* record = new (std::nothrow) Settings();
   if (!record) {

@@ -139,8 +139,11 @@ void BrowseBookmarkFile(Window& window, int editId) {
     fileName = CutText(text.substr(static_cast<size_t>(split)), kFileNameRoom);
   }
   std::string value = directory + fileName;
+  // Both kinds of bookmark file: the HTML file and the browsers' JSON file named "Bookmarks".
   const std::vector<std::pair<std::string, std::string>> filters = {
+      {"Bookmark files", "*.HTM;*.HTML;Bookmarks"},
       {"HTML files", "*.HTM;*.HTML"},
+      {"Browser bookmarks (Bookmarks)", "Bookmarks"},
       {"All files", "*.*"},
   };
   if (!window.chooseOpenFile("Select bookmark file", filters, value)) return;

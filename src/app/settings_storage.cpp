@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/registry_key.h"
+#include "stores/browser_profiles.h"
 #include "tree/settings.h"
 
 namespace {
@@ -82,6 +83,15 @@ void DiscoverProxy() {
     netscape.readNumber("HTTP_ProxyPort", &settings->proxyPort);
 }
 
+// Without stored settings, the bookmark file proposed is the browsers' bookmark file changed
+// most recently, when a profile holds one; otherwise what the registry gave stands.
+void ProposeBrowserBookmarks() {
+  std::vector<FoundStore> found = DiscoverBookmarkStores(false);
+  if (found.empty()) return;
+  settings->bookmarkFile.assignPath(found.front().path.c_str());
+  settings->flags |= FLAG_CLEAN_BOOKMARKS;
+}
+
 void ClampThreadCount() {
   if (settings->threadCount == 0) settings->threadCount = 1;
   if (settings->threadCount > 64) settings->threadCount = 64;
@@ -113,7 +123,10 @@ bool LoadSettings() {
 
   RegistryKey own(RegistryRoot::CurrentUser);
   SetKeyPath(own, SETTINGS_KEY_PATH);
-  if (!own.openKey()) return false;
+  if (!own.openKey()) {
+    ProposeBrowserBookmarks();
+    return false;
+  }
   char text[kStoredPathSize];
   if (ReadText(own, "Favorites", text, sizeof text)) settings->favoritesFolder.assignPath(text);
   if (ReadText(own, "Bookmarks", text, sizeof text)) settings->bookmarkFile.assignPath(text);

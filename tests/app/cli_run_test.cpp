@@ -20,6 +20,7 @@
 
 #include "app/cli_options.h"
 #include "platform/net.h"
+#include "support/chromium_files.h"
 #include "support/http_test_server.h"
 
 extern char** environ;
@@ -220,6 +221,53 @@ TEST_F(CliRunTest, ExitStatusForCleanEmptyAndUnreadableStores) {
   EXPECT_EQ(err_, "quillfen-cli: --threads needs a whole number, not 'many' (see --help)\n");
   EXPECT_EQ(Run({"--version"}), CLI_EXIT_CLEAN);
   EXPECT_EQ(out_, "quillfen-cli 1.1\n");
+}
+
+// A browser's Bookmarks file found by --list-stores, cleaned and synchronised with a Favorites
+// folder, but not while the browser runs.
+TEST_F(CliRunTest, BrowsersBookmarksFileIsListedCleanedAndSynchronised) {
+  using chromium_files::Json;
+  fs::path profile = dir_ / "config" / "chromium" / "Default";
+  fs::create_directories(profile);
+  fs::path file = profile / "Bookmarks";
+  std::string text =
+      chromium_files::Profile(chromium_files::Style::Chrome, server_.url("/")).dump(3);
+  WriteWhole(file, text);
+  WriteWhole(dir_ / "fav" / "Fine.url",
+             "[InternetShortcut]\r\nURL=" + server_.url("/fine") + "\r\n");
+
+  EXPECT_EQ(Run({"--list-stores"}), CLI_EXIT_CLEAN);
+  EXPECT_EQ(out_.substr(0, out_.find(" UTC\n") == std::string::npos ? 0 : out_.rfind('\t')),
+            "Chromium\tDefault\t" + file.string() + "\t4");
+
+  std::vector<std::string> args = {
+      "--bookmarks", file.string(), "--favorites", (dir_ / "fav").string(),
+      "--sync",      "--broken",    "delete",      "--moved",
+      "update",      "--yes",       "--threads",   "2",
+      "--timeout",   "10",          "--retries",   "0"};
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  fs::create_symlink(std::string(host) + "-" + std::to_string(::getpid()),
+                     profile.parent_path() / "SingletonLock");
+  EXPECT_NE(Run(args), CLI_EXIT_CLEAN);
+  EXPECT_NE(out_.find("Close Chromium first: its bookmarks were checked but not changed.\n"),
+            std::string::npos)
+      << out_;
+  EXPECT_EQ(ReadWhole(file), text);
+
+  fs::remove(profile.parent_path() / "SingletonLock");
+  Run(args);
+  Json out = Json::parse(ReadWhole(file));
+  std::string written = out.dump();
+  EXPECT_EQ(written.find("/gone"), std::string::npos);
+  EXPECT_NE(written.find("/new-home"), std::string::npos);
+  EXPECT_EQ(out["roots"]["other"]["children"].back()["url"], server_.url("/fine"));
+  // The other way, the bookmarks reached the Favorites folder, in the folders they are in.
+  EXPECT_TRUE(fs::exists(dir_ / "fav" / "Bookmarks bar" / "Empty"));
+  EXPECT_NE(ReadWhole(dir_ / "fav" / "Other bookmarks" / "Broken Links" / "Old.url")
+                .find(server_.url("/old")),
+            std::string::npos);
+  EXPECT_EQ(ReadWhole(fs::path(file.string() + ".bak")), text);
 }
 
 TEST_F(CliRunTest, InterruptAtAnyMomentEndsAsAborted) {

@@ -4,11 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <utility>
 
 #include "app/registry_key.h"
-#include "tree/settings.h"
 #include "platform/registry_sandbox.h"
+#include "tree/settings.h"
 
 namespace {
 
@@ -147,6 +149,27 @@ TEST_F(SettingsStorageTest, NetscapeProfileGivesTheBookmarkFile) {
   LoadSettings();
   EXPECT_STREQ(record_.bookmarkFile.c_str(), "/home/jo/.netscape/bookmark.htm");
   EXPECT_EQ(record_.flags, 0x88u | FLAG_CLEAN_BOOKMARKS);
+}
+
+// Without stored settings the browsers' bookmark file changed last is proposed, over what the
+// registry gives; stored settings win.
+TEST_F(SettingsStorageTest, TheBrowsersNewestBookmarkFileIsProposedAtFirstStart) {
+  User(kBookmarkList, "File Location", "/elsewhere/bookmark.htm");
+  std::string config = box_.dir() + "/config/";
+  auto now = std::filesystem::file_time_type::clock::now();
+  for (auto [folder, age] : {std::pair{"chromium/Default", 50},
+                             {"vivaldi/Profile 3", 20},
+                             {"google-chrome/Guest Profile", 1}}) {
+    RegistrySandbox::WriteFile(config + folder + "/Bookmarks", "{}");
+    std::filesystem::last_write_time(config + folder + "/Bookmarks",
+                                     now - std::chrono::seconds(age));
+  }
+  EXPECT_FALSE(LoadSettings());
+  EXPECT_EQ(record_.bookmarkFile.c_str(), config + "vivaldi/Profile 3/Bookmarks");
+  EXPECT_EQ(record_.flags, 0x88u | FLAG_CLEAN_BOOKMARKS);
+  Own("Bookmarks", "/stored/bookmark.htm");
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_STREQ(record_.bookmarkFile.c_str(), "/stored/bookmark.htm");
 }
 
 TEST_F(SettingsStorageTest, ProfileWithoutDirRootGivesNoBookmarkFile) {
