@@ -26,7 +26,38 @@
 
 namespace {
 
-// Writes log text to the output as it arrives, "\r\n" as "\n". A "\r" at the end of one
+// A byte a terminal would act on (a control character other than tab and line feed, or
+// DEL): a server's status line, a page title or a path could otherwise set the terminal's
+// title, clear its screen or overwrite lines. Such a byte is written as \xHH.
+bool ActsOnTerminal(unsigned char byte) {
+  return (byte < 0x20 && byte != '\t' && byte != '\n') || byte == 0x7F;
+}
+
+void PutVisible(FILE* out, char c) {
+  unsigned char byte = static_cast<unsigned char>(c);
+  if (ActsOnTerminal(byte))
+    std::fprintf(out, "\\x%02x", byte);
+  else
+    std::fputc(c, out);
+}
+
+std::string Visible(const std::string& text) {
+  std::string shown;
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (!ActsOnTerminal(byte)) {
+      shown += c;
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+    shown += escaped;
+  }
+  return shown;
+}
+
+// Writes log text to the output as it arrives, "\r\n" as "\n" and every other byte a
+// terminal would act on (a lone "\r" too) in its visible form. A "\r" at the end of one
 // piece waits for the next, which may begin with its "\n". The problems log is kept whole
 // (the window's copy is trimmed) and printed when the run has ended.
 class LogEcho {
@@ -50,7 +81,7 @@ class LogEcho {
   void finish() {
     std::lock_guard<std::mutex> hold(lock_);
     write(problems_.c_str());
-    if (pendingReturn_) std::fputc('\r', out_);
+    if (pendingReturn_) PutVisible(out_, '\r');
     pendingReturn_ = false;
     std::fflush(out_);
   }
@@ -64,12 +95,12 @@ class LogEcho {
           std::fputc('\n', out_);
           continue;
         }
-        std::fputc('\r', out_);
+        PutVisible(out_, '\r');
       }
       if (*p == '\r')
         pendingReturn_ = true;
       else
-        std::fputc(*p, out_);
+        PutVisible(out_, *p);
     }
   }
 
@@ -244,13 +275,20 @@ bool FavoritesFolderReadable(const char* path) {
   return !failure;
 }
 
-bool StoresReadable(const Settings& record) {
-  bool readable = true;
-  if (record.flags & (FLAG_CLEAN_BOOKMARKS | FLAG_SYNCHRONISE))
-    readable = BookmarkFileReadable(record.bookmarkFile.c_str());
-  if (readable && (record.flags & (FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE)))
-    readable = FavoritesFolderReadable(record.favoritesFolder.c_str());
-  return readable;
+// Why a store the run reads cannot be read, or empty when both can.
+std::string UnreadableStore(const Settings& record) {
+  if (record.flags & (FLAG_CLEAN_BOOKMARKS | FLAG_SYNCHRONISE)) {
+    if (record.bookmarkFile.isEmpty()) return "no bookmark file given (see --bookmarks)";
+    if (!BookmarkFileReadable(record.bookmarkFile.c_str()))
+      return std::string("cannot read the bookmark file '") + record.bookmarkFile.c_str() + "'";
+  }
+  if (record.flags & (FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE)) {
+    if (record.favoritesFolder.isEmpty()) return "no Favorites folder given (see --favorites)";
+    if (!FavoritesFolderReadable(record.favoritesFolder.c_str()))
+      return std::string("cannot read the Favorites folder '") + record.favoritesFolder.c_str() +
+             "'";
+  }
+  return {};
 }
 
 bool IsProblem(int32_t result) {
@@ -262,8 +300,9 @@ void AppendCell(std::string& row, const char* text) {
   for (const char* p = text; *p; ++p) row += (*p == '\t' || *p == '\r' || *p == '\n') ? ' ' : *p;
 }
 
-// One clean run in an in-memory main window; the outcome as an exit status.
-int RunOnce(bool yes, FILE* out) {
+// One clean run in an in-memory main window; the outcome as an exit status, and for a run
+// that checked nothing or never started, why in whyNot.
+int RunOnce(bool yes, FILE* out, std::string& whyNot) {
   LogEcho echo(out);  // outlives the UI, which runs what is still posted when it ends
   RunEnd end = RunEnd::Aborted;
   int32_t problems = 0;
@@ -271,7 +310,10 @@ int RunOnce(bool yes, FILE* out) {
     HeadlessUi ui;
     CliMainProc proc;
     HeadlessWindow* inner = ui.open(IDD_MAIN_WINDOW, proc);
-    if (!inner) return CLI_EXIT_NOTHING;
+    if (!inner) {
+      whyNot = "the run could not be set up";
+      return CLI_EXIT_NOTHING;
+    }
     EchoWindow window(*inner, echo);
     SetResultsPresenter([&ui, &echo, yes](Window*, NodeList& tree) {
       ui.flush();  // the log up to here is printed before the listing
@@ -301,6 +343,16 @@ int RunOnce(bool yes, FILE* out) {
       CleanRunOutcome outcome = LastCleanRunOutcome();
       end = outcome.end;
       problems = outcome.problems;
+      if (end == RunEnd::NothingToCheck) {
+        bool anyStore =
+            settings &&
+            (settings->flags & (FLAG_CLEAN_BOOKMARKS | FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE));
+        whyNot = anyStore ? "nothing to check: the stores hold no links"
+                          : "nothing to check: both the bookmark file and the Favorites folder "
+                            "are left out";
+      }
+    } else if (!interrupted.load()) {
+      whyNot = "the run could not be started";
     }
   }
   echo.finish();
@@ -391,7 +443,7 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err) {
   CliOptions options;
   std::string error;
   if (!ParseCliOptions(args, options, error)) {
-    std::fprintf(err, "quillfen-cli: %s (see --help)\n", error.c_str());
+    std::fprintf(err, "quillfen-cli: %s (see --help)\n", Visible(error).c_str());
     return CLI_EXIT_NOTHING;
   }
   if (options.help) {
@@ -413,10 +465,16 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err) {
   settings = record;
   LoadSettings();
   ApplyCliOptions(options, *record);
-  bool readable = StoresReadable(*record);
-  int status = RunOnce(options.yes, out);
+  std::string unreadable = UnreadableStore(*record);
+  std::string whyNot;
+  int status = RunOnce(options.yes, out, whyNot);
   // A store that could not be read is reported as such even when the other one was checked.
-  if (!readable && status != CLI_EXIT_ABORTED) status = CLI_EXIT_NOTHING;
+  if (!unreadable.empty() && status != CLI_EXIT_ABORTED) {
+    status = CLI_EXIT_NOTHING;
+    whyNot = unreadable;
+  }
+  if (!whyNot.empty() && (status == CLI_EXIT_NOTHING || status == CLI_EXIT_ABORTED))
+    std::fprintf(err, "quillfen-cli: %s\n", Visible(whyNot).c_str());
   settings = previous;
   delete record;
   return status;

@@ -194,33 +194,79 @@ TEST_F(CliRunTest, WhereTheProgramWouldAskTheRowsArePrintedAndCancelSavesNothing
       << out_;
 }
 
-TEST_F(CliRunTest, ExitStatusForCleanEmptyAndUnreadableStores) {
+TEST_F(CliRunTest, ExitStatusAndWhyNothingWasChecked) {
   WriteWhole(dir_ / "ok.htm", "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n<DT><A HREF=\"" +
                                   server_.url("/ok") + "\">Fine</A>\r\n</DL><p>\r\n");
+  WriteWhole(dir_ / "empty.htm", "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n</DL><p>\r\n");
   fs::create_directories(dir_ / "fav");
-  EXPECT_EQ(
-      Run({"--bookmarks", (dir_ / "ok.htm").string(), "--favorites", (dir_ / "fav").string()}),
-      CLI_EXIT_CLEAN);
-  EXPECT_NE(out_.find("All your links appear to be working!\n\n"), std::string::npos);
+  const std::string ok = (dir_ / "ok.htm").string();
+  const std::string fav = (dir_ / "fav").string();
+  const std::string missing = (dir_ / "missing.htm").string();
+  const std::string nowhere = (dir_ / "nowhere").string();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string outPart;  // found in the output
+    std::string err;      // the whole of standard error
+  };
+  const Case cases[] = {
+      {{"--bookmarks", ok, "--favorites", fav},
+       CLI_EXIT_CLEAN,
+       "All your links appear to be working!\n\n",
+       ""},
+      {{"--bookmarks", missing, "--favorites", fav},
+       CLI_EXIT_NOTHING,
+       "Building URL list...\nCouldn't open Navigator Bookmark file!\nNo URLs to check! "
+       "(What's going on?)\n",
+       "quillfen-cli: cannot read the bookmark file '" + missing + "'\n"},
+      // The Favorites folder is missing: the bookmarks are still checked, but the status says
+      // that a store could not be read.
+      {{"--bookmarks", ok, "--favorites", nowhere},
+       CLI_EXIT_NOTHING,
+       "Checking 1 URL...",
+       "quillfen-cli: cannot read the Favorites folder '" + nowhere + "'\n"},
+      {{"--bookmarks", (dir_ / "empty.htm").string(), "--no-favorites"},
+       CLI_EXIT_NOTHING,
+       "No URLs to check!",
+       "quillfen-cli: nothing to check: the stores hold no links\n"},
+      {{"--no-bookmarks", "--no-favorites"},
+       CLI_EXIT_NOTHING,
+       "",
+       "quillfen-cli: nothing to check: both the bookmark file and the Favorites folder are "
+       "left out\n"},
+      {{"--threads", "many"},
+       CLI_EXIT_NOTHING,
+       "",
+       "quillfen-cli: --threads needs a whole number, not 'many' (see --help)\n"},
+      {{"--version"}, CLI_EXIT_CLEAN, "quillfen-cli 1.1\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    EXPECT_EQ(Run(c.args), c.status);
+    EXPECT_NE(out_.find(c.outPart), std::string::npos) << out_;
+    EXPECT_EQ(err_, c.err);
+  }
+}
 
-  EXPECT_EQ(Run({"--bookmarks", (dir_ / "missing.htm").string()}), CLI_EXIT_NOTHING);
-  EXPECT_EQ(out_,
-            "Building URL list...\nCouldn't open Navigator Bookmark file!\nNo URLs to check! "
-            "(What's going on?)\n");
-
-  // The Favorites folder is missing: the bookmarks are still checked, but the status says
-  // that a store could not be read.
-  EXPECT_EQ(
-      Run({"--bookmarks", (dir_ / "ok.htm").string(), "--favorites", (dir_ / "nowhere").string()}),
-      CLI_EXIT_NOTHING);
-  EXPECT_NE(out_.find("Checking 1 URL..."), std::string::npos);
-
-  EXPECT_EQ(Run({"--no-bookmarks", "--no-favorites"}), CLI_EXIT_NOTHING);
-  EXPECT_EQ(Run({"--threads", "many"}), CLI_EXIT_NOTHING);
-  EXPECT_EQ(out_, "");
-  EXPECT_EQ(err_, "quillfen-cli: --threads needs a whole number, not 'many' (see --help)\n");
-  EXPECT_EQ(Run({"--version"}), CLI_EXIT_CLEAN);
-  EXPECT_EQ(out_, "quillfen-cli 1.1\n");
+// Whatever comes from outside (a server's status line, a link's name, an option's value)
+// reaches the terminal without a byte it would act on.
+TEST_F(CliRunTest, BytesATerminalActsOnAreWrittenVisibly) {
+  server_.setReply(
+      "/evil", HttpTestServer::Reply::Status("HTTP/1.0 404 \x1b]0;title\x07Gone\x1b[2J\x7f\x01"));
+  WriteWhole(dir_ / "b.htm", "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n<DT><A HREF=\"" +
+                                 server_.url("/evil") +
+                                 "\">Name\x1b[1A\x08over</A>\r\n"
+                                 "</DL><p>\r\n");
+  EXPECT_EQ(Run({"--bookmarks", (dir_ / "b.htm").string(), "--no-favorites", "--broken", "ask"}),
+            CLI_EXIT_PROBLEMS);
+  EXPECT_NE(out_.find("404 \\x1b]0;title\\x07Gone\\x1b[2J\\x7f\\x01"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Name\\x1b[1A\\x08over\tBook\tNot found"), std::string::npos) << out_;
+  EXPECT_EQ(Run({"--threads", "\x1b[2J\r"}), CLI_EXIT_NOTHING);
+  EXPECT_EQ(err_,
+            "quillfen-cli: --threads needs a whole number, not '\\x1b[2J\\x0d' (see --help)\n");
+  for (const std::string* text : {&out_, &err_})
+    for (unsigned char byte : *text)
+      EXPECT_TRUE(byte >= 0x20 ? byte != 0x7F : byte == '\t' || byte == '\n') << int{byte};
 }
 
 // A browser's Bookmarks file found by --list-stores, cleaned and synchronised with a Favorites
