@@ -1,10 +1,12 @@
 #include "check/scheduler.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -119,6 +121,14 @@ void ShowThreadCount(Window* window, int32_t running) {
   window->post([copy](Controls& controls) { controls.setText(IDC_THREAD_COUNT, copy.c_str()); });
 }
 
+void ReportOutOfMemory(Window* window) {
+  try {
+    AppendLog(window, IDC_LOG, "\r\nOut of memory: checking stopped.\r\n");
+  } catch (const std::bad_alloc&) {
+    // Nothing more can be said; the run still ends as an abort.
+  }
+}
+
 }  // namespace
 
 struct SchedulerState {
@@ -138,6 +148,8 @@ struct SchedulerState {
   int32_t endedCount = 0;
 
   DuplicateIndex index;
+  // Memory ran out in the walk or in a worker: the run ends as an abort.
+  std::atomic<bool> outOfMemory{false};
   bool indexWalk = false;  // walked entries lie in the searched tree
   uint32_t position = 0;   // leaf position of the walk in the searched tree
 
@@ -186,8 +198,10 @@ bool IsOlderThanLimit(TimeValue date) {
   return date < now - static_cast<TimeValue>(settings->olderThanDays) * 86400;
 }
 
-int CheckWorker(CheckJob* job) {
-  SocketContext* context = new (std::nothrow) SocketContext;
+int CheckWorker(CheckJob* owned) {
+  // Owned so that an allocation failure on the way out frees them too.
+  std::unique_ptr<CheckJob> job(owned);
+  std::unique_ptr<SocketContext> context(new (std::nothrow) SocketContext);
   if (job->window) {
     std::string name = job->entry->name ? job->entry->name : "";
     std::string url = job->entry->url.c_str();
@@ -200,10 +214,8 @@ int CheckWorker(CheckJob* job) {
       controls.setListCell(IDC_THREAD_LIST, row, 3, url.c_str());
     });
   }
-  if (context) ProbeLink(*context, job);
+  if (context) ProbeLink(*context, job.get());
   StepProgress(job->window);
-  delete job;
-  delete context;
   return 0;
 }
 
@@ -218,7 +230,7 @@ bool DispatchLinks(Window* window, NodeList& list, NodeList& tree, SchedulerStat
       stack.pop_back();
       continue;
     }
-    if (abortRequested.load()) return false;
+    if (abortRequested.load() || s.outOfMemory.load()) return false;
     LinkEntry* entry = LinkEntry::of(n);
     n = n->next;
     if (!entry->name) {
@@ -264,33 +276,77 @@ bool DispatchLinks(Window* window, NodeList& list, NodeList& tree, SchedulerStat
       s.waitForEnded(-1, &slot);
       s.reap(window, slot);
     }
-    if (abortRequested.load()) return false;
+    if (abortRequested.load() || s.outOfMemory.load()) return false;
 
     int32_t slot = 0;
     while (s.handles[slot].joinable()) ++slot;
-    CheckJob* job = new (std::nothrow) CheckJob{window, entry, s.sequence, slot};
-    if (!job) continue;
-    ++s.sequence;
     s.slotEntries[slot] = entry;
     s.slotPositions[slot] = position;
     s.slotIndexed[slot] = s.indexWalk;
-    if (s.indexWalk) s.index.addPending(entry, position);
+    if (s.indexWalk) s.index.addPending(entry, position);  // before the job: it may throw
+    CheckJob* job = new (std::nothrow) CheckJob{window, entry, s.sequence, slot};
+    if (!job) {
+      s.outOfMemory.store(true);
+      return false;
+    }
+    ++s.sequence;
     try {
       s.handles[slot] = std::thread([job, slot, state = &s] {
-        CheckWorker(job);
+        try {
+          CheckWorker(job);
+        } catch (const std::bad_alloc&) {
+          state->outOfMemory.store(true);
+        }
         state->markEnded(slot);
       });
-    } catch (...) {
-      // The link alone is passed over; its number stays used.
+    } catch (const std::exception& failure) {
+      // No thread: without memory the run ends; otherwise the link alone is passed over
+      // and its number stays used.
       delete job;
       if (s.indexWalk) s.index.settle(entry, position);
       s.slotIndexed[slot] = false;
       s.slotEntries[slot] = nullptr;
+      if (dynamic_cast<const std::bad_alloc*>(&failure)) {
+        s.outOfMemory.store(true);
+        return false;
+      }
       continue;
     }
     ++s.running;
     ShowThreadCount(window, s.running);
   }
+}
+
+// Results already in the tree count as checked twins, in the tree's order; the walk's own
+// entries join the index only when the list lies inside the searched tree.
+void IndexCheckedLinks(NodeList& list, NodeList& tree, SchedulerState& s) {
+  bool listFound = &list == &tree;
+  uint32_t position = 0;
+  std::vector<Node*> stack;
+  Node* n = tree.head();
+  for (;;) {
+    if (!n->next) {
+      if (stack.empty()) break;
+      n = stack.back();
+      stack.pop_back();
+      continue;
+    }
+    LinkEntry* entry = LinkEntry::of(n);
+    if (!entry->children.isEmpty()) {
+      if (&entry->children == &list && !listFound) {
+        listFound = true;
+        s.position = position;
+      }
+      stack.push_back(n->next);
+      n = entry->children.head();
+      continue;
+    }
+    if (!entry->url.isEmpty() && entry->checkResult.load(std::memory_order_acquire) != CHECK_NONE)
+      s.index.addSettled(entry, position);
+    ++position;
+    n = n->next;
+  }
+  s.indexWalk = listFound;
 }
 
 bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree) {
@@ -303,67 +359,56 @@ bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree) {
   s.slotEntries = new (std::nothrow) LinkEntry*[count]();
   s.slotPositions = new (std::nothrow) uint32_t[count]();
   s.slotIndexed = new (std::nothrow) bool[count]();
-  if (!s.handles || !s.slotEntries || !s.slotPositions || !s.slotIndexed) return false;
-
-  if (!schedulerTuning.searchWholeTree) {
-    // Results already in the tree count as checked twins, in the tree's order; the walk's
-    // own entries join the index only when the list lies inside the searched tree.
-    bool listFound = &list == &tree;
-    uint32_t position = 0;
-    std::vector<Node*> stack;
-    Node* n = tree.head();
-    for (;;) {
-      if (!n->next) {
-        if (stack.empty()) break;
-        n = stack.back();
-        stack.pop_back();
-        continue;
-      }
-      LinkEntry* entry = LinkEntry::of(n);
-      if (!entry->children.isEmpty()) {
-        if (&entry->children == &list && !listFound) {
-          listFound = true;
-          s.position = position;
-        }
-        stack.push_back(n->next);
-        n = entry->children.head();
-        continue;
-      }
-      if (!entry->url.isEmpty() && entry->checkResult.load(std::memory_order_acquire) != CHECK_NONE)
-        s.index.addSettled(entry, position);
-      ++position;
-      n = n->next;
-    }
-    s.indexWalk = listFound;
+  if (!s.handles || !s.slotEntries || !s.slotPositions || !s.slotIndexed) {
+    ReportOutOfMemory(window);
+    return false;
   }
 
-  bool result = DispatchLinks(window, list, tree, s);
+  // The standard library reports a failed allocation by an exception. Caught here, it ends
+  // the walk; the workers already started are still waited for below, and the run ends as
+  // an abort, so that nothing is saved from a half-checked tree.
+  bool result = false;
+  try {
+    if (!schedulerTuning.searchWholeTree) IndexCheckedLinks(list, tree, s);
+    result = DispatchLinks(window, list, tree, s);
+    for (int32_t slot = 0; slot < s.threadCount; ++slot)
+      if (!s.handles[slot].joinable()) RemoveThreadRow(window, slot);
+  } catch (const std::bad_alloc&) {
+    s.outOfMemory.store(true);
+  }
 
-  for (int32_t slot = 0; slot < s.threadCount; ++slot)
-    if (!s.handles[slot].joinable()) RemoveThreadRow(window, slot);
-
+  // Joining allocates nothing: a failure in what the drain shows never leaves a worker
+  // unjoined.
   while (s.running > 0) {
-    int32_t slot = 0;
-    if (!s.waitForEnded(schedulerTuning.drainPeriodMs, &slot)) {
-      ++s.waitMessages;
-      static const char* const kRemarks[] = {
-          " (sorry about this...)",
-          " (taking a while, I know...)",
-          " (mmmm... more bandwidth... more bandwidth...)",
-          " (belgium!)",
-          " (do you know where YOUR towel is?)",
-          " (maybe you should quit and try again :-)",
-      };
-      const char* remark = "";
-      if (s.waitMessages % 4 == 0 && s.waitMessages <= 24)
-        remark = kRemarks[s.waitMessages / 4 - 1];
-      AppendLogF(window, IDC_LOG, "%saiting for %ld thread%s%s\r\n",
-                 s.waitMessages == 1 ? "W" : "Still w", static_cast<long>(s.running),
-                 s.running > 1 ? "s..." : "...", remark);
-      continue;
+    try {
+      int32_t slot = 0;
+      if (!s.waitForEnded(schedulerTuning.drainPeriodMs, &slot)) {
+        ++s.waitMessages;
+        static const char* const kRemarks[] = {
+            " (sorry about this...)",
+            " (taking a while, I know...)",
+            " (mmmm... more bandwidth... more bandwidth...)",
+            " (belgium!)",
+            " (do you know where YOUR towel is?)",
+            " (maybe you should quit and try again :-)",
+        };
+        const char* remark = "";
+        if (s.waitMessages % 4 == 0 && s.waitMessages <= 24)
+          remark = kRemarks[s.waitMessages / 4 - 1];
+        AppendLogF(window, IDC_LOG, "%saiting for %ld thread%s%s\r\n",
+                   s.waitMessages == 1 ? "W" : "Still w", static_cast<long>(s.running),
+                   s.running > 1 ? "s..." : "...", remark);
+        continue;
+      }
+      s.reap(window, slot);
+      RemoveThreadRow(window, slot);
+    } catch (const std::bad_alloc&) {
+      s.outOfMemory.store(true);
     }
-    s.reap(window, slot);
-    RemoveThreadRow(window, slot);
+  }
+  if (s.outOfMemory.load()) {
+    ReportOutOfMemory(window);
+    return false;
   }
   return result;
 }

@@ -25,8 +25,8 @@ extern SchedulerTuning schedulerTuning;
 
 // Checks every link of list, searching the whole tree for duplicates (the clean run passes
 // its top-level list for both). True when the walk reached the end, false when it stopped
-// early (abort, or no memory for its bookkeeping). Returns only after every worker it
-// started has ended, so the tree may be freed afterwards.
+// early (abort, or memory ran out: then the log says so). Returns only after every worker
+// it started has ended, so the tree may be freed afterwards.
 bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree);
 
 struct SchedulerState;

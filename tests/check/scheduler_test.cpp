@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <ctime>
+#include <new>
 #include <random>
 #include <string>
 #include <thread>
@@ -14,6 +16,44 @@
 #include "check/recording_window.h"
 #include "support/headless_fixture.h"
 #include "support/http_test_server.h"
+
+// A failing allocator: allocations of the thread that arms it fail from the nth on (only
+// that one, or every later one too); every other thread allocates as usual.
+namespace {
+thread_local long allocationsBeforeFailure = -1;  // -1: never fail
+thread_local bool failuresPersist = false;
+thread_local long failuresInjected = 0;
+
+bool AllocationFails() {
+  if (allocationsBeforeFailure < 0) return false;
+  if (allocationsBeforeFailure > 0) {
+    --allocationsBeforeFailure;
+    return false;
+  }
+  if (!failuresPersist) allocationsBeforeFailure = -1;
+  ++failuresInjected;
+  return true;
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+  void* block = AllocationFails() ? nullptr : std::malloc(size ? size : 1);
+  if (!block) throw std::bad_alloc();
+  return block;
+}
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return AllocationFails() ? nullptr : std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return ::operator new(size, tag);
+}
+// Out of line: inlined into a caller, GCC would take the free() for a mismatched release of
+// what operator new returned.
+[[gnu::noinline]] void operator delete(void* block) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete[](void* block) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 
 namespace {
 
@@ -304,6 +344,50 @@ TEST_F(SchedulerTest, AbortBeforeTheWalkChecksNothing) {
   abortRequested = true;
   EXPECT_FALSE(run());
   EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+// Wherever an allocation of the walk fails, the check ends as an abort: false, every worker
+// it started joined (each link the server saw has its result, none arrives later), and the
+// log says why when memory is back.
+TEST_F(SchedulerTest, AllocationFailureWhileDispatchingEndsAsAnAbort) {
+  own_.threadCount = 2;
+  server_.setDefaultReply(Reply::Status("HTTP/1.0 404 Not Found"));
+  for (bool persist : {false, true}) {
+    long failAt = 0;
+    for (;; ++failAt) {
+      SCOPED_TRACE(::testing::Message() << "allocation " << failAt << (persist ? " on" : ""));
+      FreeTree(tree_);
+      std::vector<LinkEntry*> links;
+      for (int i = 0; i < 3; ++i) {
+        LinkEntry* folder = AddFolder(tree_, "Folder");
+        for (int j = 0; j < 2; ++j)
+          links.push_back(AddLink(folder->children, url("/" + std::to_string(i * 2 + j))));
+      }
+      size_t requestsBefore = server_.requestCount();
+      window_.inspect([](RecordingControls& c) {
+        c.texts.clear();
+        return 0;
+      });
+      failuresPersist = persist;
+      failuresInjected = 0;
+      allocationsBeforeFailure = failAt;
+      bool result = run();
+      allocationsBeforeFailure = -1;
+      if (failuresInjected == 0) {
+        EXPECT_TRUE(result);
+        break;
+      }
+      EXPECT_FALSE(result);
+      size_t checked = 0;
+      for (LinkEntry* link : links)
+        if (link->checkResult.load() != CHECK_NONE) ++checked;
+      EXPECT_EQ(checked, server_.requestCount() - requestsBefore);
+      if (!persist) {
+        EXPECT_NE(window_.log().find("Out of memory"), std::string::npos);
+      }
+    }
+    EXPECT_GT(failAt, 20);  // the walk allocates, so many points were tried
+  }
 }
 
 TEST_F(SchedulerTest, DeeplyNestedFoldersDoNotExhaustTheStack) {
