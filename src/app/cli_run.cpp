@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "tree/settings.h"
 #include "app/settings_storage.h"
 #include "run/clean_run.h"
+#include "stores/bookmark_store.h"
 #include "stores/browser_profiles.h"
 #include "ui/progress.h"
 #include "results/report_results.h"
@@ -356,6 +358,15 @@ int RunOnce(bool yes, FILE* out, std::string& whyNot) {
     }
   }
   echo.finish();
+  // What the user has to do next (apply a Firefox backup) comes last, after the listing.
+  if (end == RunEnd::Completed && !BookmarkStoreAdvice().empty()) {
+    std::string last = BookmarkStoreAdvice();
+    std::string text;
+    for (char c : last)
+      if (c != '\r') text += c;
+    std::fprintf(out, "\n%s", text.c_str());
+    std::fflush(out);
+  }
   switch (end) {
     case RunEnd::Aborted:
       return CLI_EXIT_ABORTED;

@@ -1,18 +1,24 @@
 #include "stores/bookmark_store.h"
 
+#include <ctime>
 #include <string>
 
 #include "platform/files.h"
 #include "stores/bookmark_reader.h"
 #include "stores/bookmark_writer.h"
 #include "stores/chromium_store.h"
+#include "stores/firefox_backup.h"
+#include "stores/firefox_places.h"
+#include "stores/firefox_profile.h"
 #include "tree/settings.h"
+#include "ui/progress.h"
 
 namespace {
 
 // What the latest read found, so that the save writes the same kind to the same file.
 BookmarkStoreKind readKind = BookmarkStoreKind::Missing;
 std::string readPath;
+std::string advice;  // what the latest save has to tell
 
 bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -24,6 +30,7 @@ BookmarkStoreKind BookmarkStoreKindOf(const char* data, size_t size) {
   if (size >= 3 && static_cast<unsigned char>(data[0]) == 0xEF &&
       static_cast<unsigned char>(data[1]) == 0xBB && static_cast<unsigned char>(data[2]) == 0xBF)
     i = 3;
+  if (HasSqliteHeader(data, size)) return BookmarkStoreKind::Firefox;
   while (i < size && IsJsonSpace(data[i])) ++i;
   // No HTML bookmark file starts with a brace: a JSON object is the browsers' file, whose
   // reader then tells whether it holds "roots".
@@ -32,6 +39,9 @@ BookmarkStoreKind BookmarkStoreKindOf(const char* data, size_t size) {
 }
 
 BookmarkStoreKind BookmarkStoreKindOfFile(const char* path) {
+  std::string places, profile;
+  if (ClassifyFirefoxStore(path, places, profile) != FirefoxStoreKind::NotFirefox)
+    return BookmarkStoreKind::Firefox;
   InputFile file;
   if (!file.open(path)) return BookmarkStoreKind::Missing;
   char head[4096];
@@ -47,10 +57,12 @@ BookmarkStoreKind BookmarkStoreKindOfFile(const char* path) {
 
 bool ReadBookmarkStore(Window* window, NodeList& root, int32_t& linkCount) {
   ReleaseBookmarkStore();
+  advice.clear();
   const char* path = settings ? settings->bookmarkFile.c_str() : "";
   BookmarkStoreKind kind = BookmarkStoreKindOfFile(path);
-  bool ok = kind == BookmarkStoreKind::Chromium ? ReadChromiumFile(window, path, root, linkCount)
-                                                : ReadBookmarkFile(window, root, linkCount);
+  bool ok = kind == BookmarkStoreKind::Chromium  ? ReadChromiumFile(window, path, root, linkCount)
+            : kind == BookmarkStoreKind::Firefox ? ReadFirefoxBookmarks(window, root, linkCount)
+                                                 : ReadBookmarkFile(window, root, linkCount);
   if (ok) {
     readKind = kind;
     readPath = path;
@@ -62,14 +74,25 @@ StoreSave WriteBookmarkStore(Window* window, NodeList& tree) {
   const char* path = settings ? settings->bookmarkFile.c_str() : "";
   if (readKind == BookmarkStoreKind::Chromium && readPath == path)
     return WriteChromiumFile(window, path, tree);
+  if (readKind == BookmarkStoreKind::Firefox && readPath == path) {
+    BackupResult backup = WriteFirefoxBackup(tree, std::time(nullptr));
+    advice = FirefoxBackupAdvice(backup);
+    AppendLog(window, IDC_LOG, advice.c_str());
+    return backup.outcome == BackupOutcome::Failed ? StoreSave::Failed : StoreSave::Saved;
+  }
   // A file of another kind that was not read into the tree is never replaced by what the
   // tree holds.
-  if (BookmarkStoreKindOfFile(path) == BookmarkStoreKind::Chromium) return StoreSave::Failed;
+  BookmarkStoreKind present = BookmarkStoreKindOfFile(path);
+  if (present == BookmarkStoreKind::Chromium || present == BookmarkStoreKind::Firefox)
+    return StoreSave::Failed;
   return WriteBookmarkFile(tree) ? StoreSave::Saved : StoreSave::Failed;
 }
+
+const std::string& BookmarkStoreAdvice() { return advice; }
 
 void ReleaseBookmarkStore() {
   readKind = BookmarkStoreKind::Missing;
   readPath.clear();
   ReleaseChromiumDocument();
+  FirefoxState() = FirefoxStoreState();
 }

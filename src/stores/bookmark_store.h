@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "tree/link_tree.h"
 
@@ -14,12 +15,14 @@ enum class BookmarkStoreKind {
   Missing,   // the file cannot be opened
   Netscape,  // an HTML bookmark file (anything not recognised as another kind)
   Chromium,  // the browsers' JSON "Bookmarks" file: a JSON object (with "roots")
+  Firefox,   // Firefox's own database: a profile folder, or any SQLite file (places.sqlite)
 };
 
 // The kind the first bytes of a file give (size may be a prefix of the file).
 BookmarkStoreKind BookmarkStoreKindOf(const char* data, size_t size);
 
-// The kind of the file at path, told from its first bytes; Missing when it cannot be read.
+// The kind of the file at path, told from its first bytes (a folder is a Firefox profile);
+// Missing when it cannot be read.
 BookmarkStoreKind BookmarkStoreKindOfFile(const char* path);
 
 // Reads settings->bookmarkFile with the reader of its kind into the root list (see
@@ -33,8 +36,15 @@ enum class StoreSave {
 };
 
 // Saves the tree into settings->bookmarkFile as the kind the latest ReadBookmarkStore found
-// there (an HTML bookmark file when that read was of another file).
+// there (an HTML bookmark file when that read was of another file). Firefox's database is
+// never written: its cleaned tree becomes a new bookmark backup in the profile, and the log
+// tells the user how to restore it.
 StoreSave WriteBookmarkStore(Window* window, NodeList& tree);
+
+// What the latest save has to tell the user beyond the log's save lines (how to apply a Firefox
+// backup), lines ending in CR LF; empty when nothing. Kept after the run for front ends that
+// end with it.
+const std::string& BookmarkStoreAdvice();
 
 // Lets go of what the latest read kept for the save (end of a run).
 void ReleaseBookmarkStore();

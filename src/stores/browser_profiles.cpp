@@ -8,6 +8,8 @@
 
 #include "platform/files.h"
 #include "stores/chromium_store.h"
+#include "stores/firefox_places.h"
+#include "stores/firefox_profile.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -153,12 +155,22 @@ bool LockHeldIn(const fs::path& folder) {
 
 std::vector<FoundStore> DiscoverBookmarkStores(bool countLinks) {
   std::vector<FoundStore> found;
+  // Firefox's profiles, from its own lists of them.
+  for (const FirefoxProfile& profile : ListFirefoxProfiles(FirefoxProfileLists())) {
+    FoundStore store;
+    store.browser = "Firefox";
+    store.profile =
+        profile.name.empty() ? fs::path(profile.directory).filename().string() : profile.name;
+    store.path = (fs::path(profile.directory) / "places.sqlite").string();
+    store.links = countLinks ? CountFirefoxLinks(store.path) : -1;
+    store.lastChange = profile.lastUsed;
+    found.push_back(std::move(store));
+  }
 #ifdef _WIN32
   const char* local = std::getenv("LOCALAPPDATA");
   const char* roaming = std::getenv("APPDATA");
 #else
   std::string config = ConfigFolder();
-  if (config.empty()) return found;
 #endif
   for (const BrowserHome& home : kHomes) {
 #ifdef _WIN32
@@ -166,6 +178,7 @@ std::vector<FoundStore> DiscoverBookmarkStores(bool countLinks) {
     if (!base || !*base) continue;
     fs::path userData = fs::path(base) / fs::path(home.folder);
 #else
+    if (config.empty()) break;
     fs::path userData = fs::path(config) / home.folder;
 #endif
     std::error_code failure;

@@ -17,7 +17,8 @@ struct FoundStore {
   TimeValue lastChange = 0;  // seconds since 1970
 };
 
-// The bookmark stores of the browsers' usual profile folders under the user's configuration
+// Firefox's profiles (from its profiles.ini files) and the bookmark stores of the Chromium
+// family's usual profile folders under the user's configuration
 // folder ($XDG_CONFIG_HOME or ~/.config; on Windows %LOCALAPPDATA% and %APPDATA%), most
 // recently changed first. countLinks reads each store to count its links.
 std::vector<FoundStore> DiscoverBookmarkStores(bool countLinks);

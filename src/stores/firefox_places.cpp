@@ -613,3 +613,15 @@ bool ReadFirefoxBookmarks(Window* window, NodeList& root, int32_t& linkCount) {
   }
   return true;
 }
+
+int32_t CountFirefoxLinks(const std::string& placesPath) {
+  FirefoxStoreState saved = FirefoxState();
+  NodeList tree;
+  int32_t links = 0;
+  std::string parent = fs::path(placesPath).parent_path().string();
+  PlacesReadResult r = ReadPlacesDatabase(
+      placesPath, FirefoxHoldsProfile(parent.empty() ? "." : parent), tree, links);
+  FreeTree(tree);
+  FirefoxState() = std::move(saved);
+  return r.error == PlacesError::None ? links : -1;
+}

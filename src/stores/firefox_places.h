@@ -76,3 +76,7 @@ PlacesReadResult ReadPlacesDatabase(const std::string& placesPath, bool firefoxR
 // folder or places.sqlite): logs what it reads or why it cannot, and returns false (adding
 // nothing) when the bookmarks could not be read.
 bool ReadFirefoxBookmarks(Window* window, NodeList& root, int32_t& linkCount);
+
+// The links of a Firefox profile's places.sqlite (as a run would count them), -1 when it
+// cannot be read. Leaves FirefoxState() as it was.
+int32_t CountFirefoxLinks(const std::string& placesPath);

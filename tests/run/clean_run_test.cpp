@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -21,7 +22,9 @@
 #include "tree/settings.h"
 #include "ui/progress.h"
 #include "platform/net.h"
+#include "stores/firefox_backup.h"
 #include "support/http_test_server.h"
+#include "support/places_fixture.h"
 #include "ui/headless/headless_ui.h"
 
 namespace fs = std::filesystem;
@@ -385,3 +388,57 @@ TEST_F(CleanRunTest, ClickAfterTheRunGaveTheWindowBackDoesNothing) {
 }
 
 }  // namespace
+
+// Firefox's own bookmarks: the run reads places.sqlite, synchronises it with the Favorites and
+// hands the result back as a backup for Firefox to restore; the database is not written.
+TEST_F(CleanRunTest, FirefoxProfileGetsABackupToRestoreAndItsDatabaseStaysAsItWas) {
+  fs::create_directories(dir_ / "profile");
+  {
+    PlacesFixture db((dir_ / "profile" / "places.sqlite").string());
+    int64_t work = db.folder(PlacesFixture::kMenu, "Work");
+    db.bookmark(work, "Fine", server_.url("/ok"));
+    db.bookmark(work, "Moved", server_.url("/moved"));
+    db.bookmark(PlacesFixture::kToolbar, "Missing", server_.url("/missing"));
+    db.keyword(server_.url("/moved"), "mv", "");
+  }
+  WriteWhole(dir_ / "favorites" / "Fav.url",
+             "[InternetShortcut]\r\nURL=" + server_.url("/fine") + "\r\n");
+  std::string database = ReadWhole(dir_ / "profile" / "places.sqlite");
+  record_.bookmarkFile.assign((dir_ / "profile").c_str());
+  record_.favoritesFolder.assign((dir_ / "favorites").c_str());
+  record_.flags = FLAG_CLEAN_BOOKMARKS | FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE |
+                  FLAG_BROKEN_SHIFT | FLAG_MOVED_UPDATE;
+  Run();
+  std::string log = Log();
+  EXPECT_NE(log.find("Reading Firefox bookmarks...\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Import and Backup > Restore"), std::string::npos) << log;
+  EXPECT_EQ(ReadWhole(dir_ / "profile" / "places.sqlite"), database);
+  EXPECT_FALSE(fs::exists(dir_ / "profile" / "places.sqlite-journal"));
+
+  std::vector<fs::path> backups;
+  for (const auto& f : fs::directory_iterator(dir_ / "profile" / "bookmarkbackups"))
+    backups.push_back(f.path());
+  ASSERT_EQ(backups.size(), 1u);
+  std::string text;
+  ASSERT_TRUE(DecompressMozLz4(ReadWhole(backups[0]), text));
+  nlohmann::json root = nlohmann::json::parse(text);
+  nlohmann::json work = root["children"][0]["children"][0];
+  EXPECT_EQ(work["title"], "Work");
+  ASSERT_EQ(work["children"].size(), 2u);
+  nlohmann::json moved = work["children"][1];
+  EXPECT_EQ(moved["guid"], PlacesFixture::guidFor(9));
+  EXPECT_EQ(moved["uri"], server_.url("/new-home"));
+  EXPECT_EQ(moved["keyword"], "mv");
+  EXPECT_TRUE(moved["postData"].is_null());
+  EXPECT_FALSE(root["children"][1].contains("children"));  // the toolbar lost its only link
+  // Other Bookmarks gets what the Favorites brought and the "Broken Links" folder.
+  nlohmann::json other = root["children"][2]["children"];
+  ASSERT_EQ(other.size(), 2u);
+  EXPECT_EQ(other[0]["title"], "Fav");
+  EXPECT_FALSE(other[0].contains("guid"));
+  EXPECT_EQ(other[1]["title"], "Broken Links");
+  EXPECT_EQ(other[1]["children"][0]["guid"], PlacesFixture::guidFor(10));
+  // The Favorites got Firefox's links.
+  EXPECT_TRUE(fs::exists(dir_ / "favorites" / "Bookmarks Menu" / "Work" / "Moved.url"));
+  ExpectIdle();
+}

@@ -11,6 +11,7 @@
 #include "stores/bookmark_store.h"
 #include "support/chromium_files.h"
 #include "support/headless_fixture.h"
+#include "support/places_fixture.h"
 #include "support/scratch_dir.h"
 #include "tree/settings.h"
 
@@ -118,7 +119,20 @@ TEST(BrowserProfilesTest, DiscoveryFindsTheUsualProfilesNewestFirst) {
     auto when = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(s.age);
     std::filesystem::last_write_time(dir / (std::string("config/") + s.path), when);
   }
+  // A Firefox profile, listed in the profiles.ini of the configuration folder, used in between.
+  dir.write("config/mozilla/firefox/profiles.ini",
+            "[Profile0]\nName=default-esr\nIsRelative=1\nPath=abc.default-esr\n");
+  dir.write("config/mozilla/firefox/abc.default-esr/times.json", "{}");
+  {
+    PlacesFixture places(dir / "config/mozilla/firefox/abc.default-esr/places.sqlite");
+    places.bookmark(PlacesFixture::kToolbar, "One", "https://one.example/");
+    places.bookmark(PlacesFixture::kMenu, "Two", "https://two.example/");
+  }
+  std::filesystem::last_write_time(
+      dir / "config/mozilla/firefox/abc.default-esr/places.sqlite",
+      std::filesystem::file_time_type::clock::now() - std::chrono::seconds(150));
   EnvironmentVariable xdg("XDG_CONFIG_HOME", dir / "config");
+  EnvironmentVariable home("HOME", dir / "home");
   std::vector<FoundStore> found = DiscoverBookmarkStores(true);
   std::string listing;
   for (const FoundStore& f : found)
@@ -126,6 +140,7 @@ TEST(BrowserProfilesTest, DiscoveryFindsTheUsualProfilesNewestFirst) {
                f.path.substr(dir.path().size()) + "\n";
   EXPECT_EQ(listing,
             "Google Chrome|Profile 2|4|/config/google-chrome/Profile 2/Bookmarks\n"
+            "Firefox|default-esr|2|/config/mozilla/firefox/abc.default-esr/places.sqlite\n"
             "Brave|Default|-1|/config/BraveSoftware/Brave-Browser/Default/Bookmarks\n"
             "Chromium|Default|4|/config/chromium/Default/Bookmarks\n"
             "Opera|opera|4|/config/opera/Bookmarks\n");
