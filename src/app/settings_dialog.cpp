@@ -139,11 +139,13 @@ void BrowseBookmarkFile(Window& window, int editId) {
     fileName = CutText(text.substr(static_cast<size_t>(split)), kFileNameRoom);
   }
   std::string value = directory + fileName;
-  // Both kinds of bookmark file: the HTML file and the browsers' JSON file named "Bookmarks".
+  // Every kind of bookmark file: the HTML file, the browsers' JSON file named "Bookmarks" and
+  // Firefox's database.
   const std::vector<std::pair<std::string, std::string>> filters = {
-      {"Bookmark files", "*.HTM;*.HTML;Bookmarks"},
+      {"Bookmark files", "*.HTM;*.HTML;Bookmarks;places.sqlite"},
       {"HTML files", "*.HTM;*.HTML"},
       {"Browser bookmarks (Bookmarks)", "Bookmarks"},
+      {"Firefox bookmarks (places.sqlite)", "places.sqlite"},
       {"All files", "*.*"},
   };
   if (!window.chooseOpenFile("Select bookmark file", filters, value)) return;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <new>
 #include <random>
 #include <unordered_map>
@@ -59,7 +61,33 @@ class Database {
     if (rc == SQLITE_OK) sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     return rc;
   }
+  // Opens a database nobody else has open, read-only and leaving no file behind. SQLite would
+  // make the "-shm" and "-wal" files beside a database in write-ahead-log mode even for a
+  // reader; such a database (its log empty, as Firefox leaves it when it closes) is opened as
+  // immutable instead, which reads the file alone.
+  int openReadOnly(const std::string& path) {
+    if (!InWalMode(path)) return open(path, SQLITE_OPEN_READONLY);
+    std::string uri = "file:";
+    for (char c : fs::path(path).generic_string()) {
+      if (c == '%' || c == '?' || c == '#') {
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02x", static_cast<unsigned char>(c));
+        uri += escaped;
+      } else {
+        uri += c;
+      }
+    }
+    uri += "?immutable=1";
+    return open(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+  }
   sqlite3* get() const { return db_; }
+
+  // Bytes 18 and 19 of the header are 2 in write-ahead-log mode.
+  static bool InWalMode(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char header[20] = {};
+    return in.read(header, sizeof header) && header[18] == 2 && header[19] == 2;
+  }
 
  private:
   sqlite3* db_ = nullptr;
@@ -253,8 +281,8 @@ void ReadIcons(const std::string& faviconsPath, bool writable, Tables& t) {
   std::error_code error;
   if (!fs::is_regular_file(faviconsPath, error)) return;
   Database icons;
-  if (icons.open(faviconsPath, writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) !=
-      SQLITE_OK)
+  if ((writable ? icons.open(faviconsPath, SQLITE_OPEN_READWRITE)
+                : icons.openReadOnly(faviconsPath)) != SQLITE_OK)
     return;
   std::unordered_set<std::string> pages;
   for (const Row& r : t.rows)
@@ -496,22 +524,21 @@ PlacesReadResult ReadPlacesDatabase(const std::string& placesPath, bool firefoxR
   Tables tables;
   Failure failure;
 
+  // A write-ahead log with content, left behind by a Firefox that crashed, holds changes the
+  // database file does not have yet: such a database is read like a running one's, from a
+  // private copy (reading it in place would mean recovering the log into it).
+  std::error_code sizeError;
+  fs::path wal = places;
+  wal += "-wal";
+  if (fs::file_size(wal, sizeError) > 0 && !sizeError) firefoxRunning = true;
   if (!firefoxRunning) {
     Database db;
-    int rc = db.open(placesPath, SQLITE_OPEN_READONLY);
+    int rc = db.openReadOnly(placesPath);
     if (rc != SQLITE_OK) {
       failure = FromSqlite(rc, db.get(), placesPath);
     } else {
       failure =
           ReadConnection(db.get(), placesPath, favicons.string(), false, tables, result.schema);
-    }
-    // A write-ahead log left behind by a Firefox that crashed cannot be opened read-only;
-    // such a database is read like a running one's, from a private copy.
-    if (failure.error == PlacesError::CannotOpen) {
-      std::error_code error;
-      fs::path wal = places;
-      wal += "-wal";
-      if (fs::exists(wal, error)) firefoxRunning = true;
     }
   }
   if (firefoxRunning) {

@@ -337,7 +337,7 @@ class FilterRecorder : public Window {
   Window& inner_;
 };
 
-TEST_F(SettingsDialogTest, BookmarkFileDialogOffersBothKindsFirst) {
+TEST_F(SettingsDialogTest, BookmarkFileDialogOffersEveryKindFirst) {
   HeadlessWindow* d = open();
   std::vector<std::pair<std::string, std::string>> filters;
   d->run([&](HeadlessWindow& w) {
@@ -345,10 +345,10 @@ TEST_F(SettingsDialogTest, BookmarkFileDialogOffersBothKindsFirst) {
     BrowseBookmarkFile(recorder, IDC_BOOKMARK_FILE);
     filters = recorder.filters_;
   });
-  ASSERT_EQ(filters.size(), 4u);
-  EXPECT_EQ(filters[0],
-            (std::pair<std::string, std::string>{"Bookmark files", "*.HTM;*.HTML;Bookmarks"}));
-  EXPECT_EQ(filters[3], (std::pair<std::string, std::string>{"All files", "*.*"}));
+  ASSERT_EQ(filters.size(), 5u);
+  EXPECT_EQ(filters[0], (std::pair<std::string, std::string>{
+                            "Bookmark files", "*.HTM;*.HTML;Bookmarks;places.sqlite"}));
+  EXPECT_EQ(filters[4], (std::pair<std::string, std::string>{"All files", "*.*"}));
 }
 
 TEST_F(SettingsDialogTest, TemplateFollowsTheTabOrder) {

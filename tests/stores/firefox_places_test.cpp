@@ -77,10 +77,20 @@ TEST_F(FirefoxPlacesTest, RootsFoldersSeparatorsTagsAndKeywordsAreRead) {
     db.keyword("https://a.example/", "ak", "");
     db.keyword("https://c.example/x?q=\"1\"", "ck", "q=%s");
   }
+  // In write-ahead-log mode, as Firefox keeps it; its log is gone once Firefox has closed.
+  sqlite3* db = nullptr;
+  sqlite3_open(places().c_str(), &db);
+  sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  std::string before = dir_.read("places.sqlite");
   PlacesReadResult r = ReadPlacesDatabase(places(), false, tree_, links_);
   ASSERT_EQ(r.error, PlacesError::None) << r.message;
   EXPECT_EQ(r.schema, 86);
   EXPECT_FALSE(r.copied);
+  // Read in place, leaving nothing in the profile.
+  EXPECT_EQ(dir_.read("places.sqlite"), before);
+  EXPECT_FALSE(dir_.exists("places.sqlite-wal"));
+  EXPECT_FALSE(dir_.exists("places.sqlite-shm"));
   EXPECT_EQ(links_, 4);
 
   EXPECT_EQ(Names(tree_), (std::vector<std::string>{"Bookmarks Menu", "Bookmarks Toolbar",
