@@ -409,8 +409,9 @@ std::string RandomGuid() {
   return out;
 }
 
-// Builds the new document from the tree, moving each node's unchanged keys out of the kept
-// document, and notes whether anything differs from the file.
+// Changes the kept document in place into the one the tree gives: each folder gets a new list
+// of children, made of its entries' nodes moved out of wherever the file had them (with the
+// keys the tree changed set in place) and of new nodes. Notes whether anything differs.
 class TreeWriter {
  public:
   TreeWriter(ChromiumDocument& document, std::string& error)
@@ -421,43 +422,34 @@ class TreeWriter {
     now_ = static_cast<TimeValue>(std::time(nullptr));
   }
 
-  bool build(const NodeList& tree, Json& out) {
+  bool build(const NodeList& tree) {
     // The roots as the tree holds them; entries of the top level that are no root go to the
     // end of "Other bookmarks", as the browser has no place above its roots.
-    std::vector<LinkEntry*> rootEntries(doc_.records.size() + 1, nullptr);
     std::vector<LinkEntry*> loose;
+    std::vector<std::pair<uint32_t, LinkEntry*>> roots;
     for (Node* n = tree.head(); n->next; n = n->next) {
       LinkEntry* entry = LinkEntry::of(n);
       uint32_t r = entry->storeRecord;
-      if (r && r <= doc_.records.size() && !doc_.records[r - 1].rootKey.empty() && !rootEntries[r])
-        rootEntries[r] = entry;
-      else
-        loose.push_back(entry);
-    }
-    out = Json::object();
-    for (auto& [key, value] : doc_.json.items()) {
-      if (key != "roots") {
-        out[key] = std::move(value);
-        continue;
-      }
-      Json roots = Json::object();
-      for (auto& [rootKey, rootNode] : value.items()) {
-        uint32_t r = 0;
-        for (uint32_t i = 1; i <= doc_.records.size(); ++i)
-          if (doc_.records[i - 1].node == &rootNode) r = i;
-        if (!r || !rootEntries[r]) {
-          error_ = "the bookmarks of \"" + rootKey + "\" are missing from the tree";
-          return false;
-        }
+      if (r && r <= doc_.records.size() && !doc_.records[r - 1].rootKey.empty() && !used_[r - 1]) {
         used_[r - 1] = true;
-        ++emitted_;
-        Json node;
-        if (!writeRecordNode(*rootEntries[r], r, rootNode, node, 1,
-                             rootKey == "other" ? &loose : nullptr))
-          return false;
-        roots[rootKey] = std::move(node);
+        roots.emplace_back(r, entry);
+      } else {
+        loose.push_back(entry);
       }
-      out["roots"] = std::move(roots);
+    }
+    for (uint32_t r = 1; r <= doc_.records.size(); ++r) {
+      const ChromiumRecord& record = doc_.records[r - 1];
+      if (!record.rootKey.empty() && !used_[r - 1]) {
+        error_ = "the bookmarks of \"" + record.rootKey + "\" are missing from the tree";
+        return false;
+      }
+    }
+    for (auto [r, entry] : roots) {
+      ++emitted_;
+      const ChromiumRecord& record = doc_.records[r - 1];
+      if (!writeRecordNode(*entry, r, *record.node, 1,
+                           record.rootKey == "other" ? &loose : nullptr))
+        return false;
     }
     if (emitted_ != doc_.records.size()) changed_ = true;
     return true;
@@ -471,46 +463,54 @@ class TreeWriter {
     return !(entry.isLink() && entry.action == ACTION_DELETE);
   }
 
-  // The node of an entry the file had: its keys in their order, with those the tree changed.
-  bool writeRecordNode(const LinkEntry& entry, uint32_t r, Json& original, Json& out, int depth,
+  static Json& Reserved(Json& array, size_t count) {
+    array.get_ref<Json::array_t&>().reserve(count);
+    return array;
+  }
+
+  // Sets in the node of an entry the file had what the tree changed, keeping its other keys.
+  bool writeRecordNode(const LinkEntry& entry, uint32_t r, Json& node, int depth,
                        const std::vector<LinkEntry*>* extra) {
     const ChromiumRecord& record = doc_.records[r - 1];
     bool isRoot = !record.rootKey.empty();
-    out = Json::object();
-    std::string checkDate;
-    if (keepCheckDates_ && entry.isLink() && entry.lastVisit > record.checkedOrUsed)
-      checkDate = TimeToChromiumDate(entry.lastVisit);
-    bool metaWritten = false;
-    for (auto& [key, value] : original.items()) {
-      if (key == "children") {
-        Json list = Json::array();
-        if (!writeChildren(entry.children, r, list, depth, extra)) return false;
-        out[key] = std::move(list);
-      } else if (key == "name" && !isRoot && value.is_string() &&
-                 std::strcmp(value.get_ref<const std::string&>().c_str(), entry.name) != 0) {
-        out[key] = WellFormedUtf8(entry.name, std::strlen(entry.name));
-        changed_ = true;
-      } else if (key == "url" && value.is_string() &&
-                 std::string_view(value.get_ref<const std::string&>()) !=
-                     std::string_view(entry.url.c_str(), static_cast<size_t>(entry.url.length))) {
-        out[key] = WellFormedUtf8(entry.url.c_str(), static_cast<size_t>(entry.url.length));
-        changed_ = true;
-      } else if (key == "meta_info" && !checkDate.empty() && value.is_object()) {
-        Json& date = value[kCheckDateKey];
-        if (!date.is_string() || date.get_ref<const std::string&>() != checkDate) {
-          date = checkDate;
-          changed_ = true;
-        }
-        out[key] = std::move(value);
-        metaWritten = true;
-      } else {
-        out[key] = std::move(value);
-      }
-    }
-    if (!checkDate.empty() && !metaWritten && original.find("meta_info") == original.end()) {
-      out["meta_info"] = Json::object({{kCheckDateKey, checkDate}});
+    auto name = node.find("name");
+    if (!isRoot && (name == node.end() || !name->is_string() ||
+                    std::strcmp(name->get_ref<const std::string&>().c_str(), entry.name) != 0)) {
+      node["name"] = WellFormedUtf8(entry.name, std::strlen(entry.name));
       changed_ = true;
     }
+    if (entry.isLink()) {
+      auto url = node.find("url");
+      std::string_view now(entry.url.c_str(), static_cast<size_t>(entry.url.length));
+      if (url == node.end() || !url->is_string() ||
+          std::string_view(url->get_ref<const std::string&>()) != now) {
+        node["url"] = WellFormedUtf8(now.data(), now.size());
+        changed_ = true;
+      }
+      if (keepCheckDates_ && entry.lastVisit > record.checkedOrUsed) {
+        std::string date = TimeToChromiumDate(entry.lastVisit);
+        auto meta = node.find("meta_info");
+        if (meta == node.end()) {
+          node["meta_info"] = Json::object({{kCheckDateKey, date}});
+          changed_ = true;
+        } else if (meta->is_object()) {
+          Json& kept = (*meta)[kCheckDateKey];
+          if (!kept.is_string() || kept.get_ref<const std::string&>() != date) {
+            kept = date;
+            changed_ = true;
+          }
+        }
+      }
+      return true;
+    }
+    Json list = Json::array();
+    Reserved(list, record.childCount + (extra ? extra->size() : 0));
+    if (!writeChildren(entry.children, r, list, depth, extra)) return false;
+    // The old list still holds the places other records point to, so it is kept until the
+    // whole document has been written.
+    Json& children = node["children"];
+    retired_.push_back(std::move(children));
+    children = std::move(list);
     return true;
   }
 
@@ -523,7 +523,6 @@ class TreeWriter {
     uint32_t position = 0;
     auto one = [&](LinkEntry& entry) {
       if (!Written(entry)) return true;
-      Json node;
       uint32_t r = entry.storeRecord;
       if (r && r <= doc_.records.size() && !used_[r - 1] && doc_.records[r - 1].rootKey.empty() &&
           entry.isLink() == !doc_.records[r - 1].node->contains("children")) {
@@ -531,12 +530,14 @@ class TreeWriter {
         ++emitted_;
         const ChromiumRecord& record = doc_.records[r - 1];
         if (record.parent != parent || record.index != position) changed_ = true;
-        if (!writeRecordNode(entry, r, *record.node, node, depth + 1, nullptr)) return false;
+        if (!writeRecordNode(entry, r, *record.node, depth + 1, nullptr)) return false;
+        out.push_back(std::move(*record.node));
       } else {
+        Json node;
         if (!writeNewNode(entry, node, depth + 1)) return false;
+        out.push_back(std::move(node));
         changed_ = true;
       }
-      out.push_back(std::move(node));
       ++position;
       return true;
     };
@@ -574,6 +575,7 @@ class TreeWriter {
   ChromiumDocument& doc_;
   std::string& error_;
   std::vector<bool> used_;
+  std::vector<Json> retired_;
   size_t emitted_ = 0;
   uint64_t nextId_ = 1;
   bool keepCheckDates_ = false;
@@ -647,11 +649,11 @@ bool FormatChromiumText(ChromiumDocument& document, const NodeList& tree, std::s
   changed = false;
   error.clear();
   try {
-    Json result;
     TreeWriter writer(document, error);
-    if (!writer.build(tree, result)) return false;
+    if (!writer.build(tree)) return false;
     changed = writer.changed();
     if (!changed) return true;
+    Json& result = document.json;
     NodeDigest digest;
     DigestRoots(result, digest);
     result["checksum"] = digest.md5();
