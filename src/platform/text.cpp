@@ -1,6 +1,7 @@
 #include "platform/text.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace {
 
@@ -76,7 +77,114 @@ uint32_t FoldCase(uint32_t c) {
   return c;
 }
 
+// Length of the valid UTF-8 sequence at p (0 when the bytes there are not one) and its code
+// point.
+size_t DecodeUtf8(const unsigned char* p, size_t left, uint32_t* code) {
+  unsigned char b = p[0];
+  size_t length;
+  uint32_t value;
+  if (b < 0x80) {
+    *code = b;
+    return 1;
+  } else if (b >= 0xC2 && b <= 0xDF) {
+    length = 2;
+    value = b & 0x1F;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    length = 3;
+    value = b & 0x0F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    length = 4;
+    value = b & 0x07;
+  } else {
+    return 0;
+  }
+  if (left < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (p[i] & 0x3F);
+  }
+  if ((length == 3 && value < 0x800) || (length == 4 && (value < 0x10000 || value > 0x10FFFF)) ||
+      (value >= 0xD800 && value <= 0xDFFF)) {
+    return 0;
+  }
+  *code = value;
+  return length;
+}
+
+void AppendUtf8(std::string& out, uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
 }  // namespace
+
+bool IsUtf8Text(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  for (size_t left = bytes.size(); left > 0;) {
+    uint32_t code;
+    size_t length = DecodeUtf8(p, left, &code);
+    if (length == 0) return false;
+    p += length;
+    left -= length;
+  }
+  return true;
+}
+
+std::string ShownAsUtf8(std::string_view bytes) {
+  std::string shown;
+  shown.reserve(bytes.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  for (size_t left = bytes.size(); left > 0;) {
+    uint32_t code;
+    size_t length = DecodeUtf8(p, left, &code);
+    if (length == 0) {
+      code = *p;
+      if (code >= 0x80 && code < 0xA0 && kCp1252High[code - 0x80]) code = kCp1252High[code - 0x80];
+      length = 1;
+    }
+    AppendUtf8(shown, code);
+    p += length;
+    left -= length;
+  }
+  return shown;
+}
+
+bool Utf8ToWindows1252(std::string_view utf8, std::string& out) {
+  std::string bytes;
+  bytes.reserve(utf8.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  for (size_t left = utf8.size(); left > 0;) {
+    uint32_t code;
+    size_t length = DecodeUtf8(p, left, &code);
+    if (length == 0) return false;
+    p += length;
+    left -= length;
+    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) {
+      bytes += static_cast<char>(code);
+      continue;
+    }
+    int found = -1;
+    for (int i = 0; i < 32; ++i)
+      if (kCp1252High[i] ? kCp1252High[i] == code : 0x80u + i == code) found = 0x80 + i;
+    if (found < 0) return false;
+    bytes += static_cast<char>(found);
+  }
+  out = std::move(bytes);
+  return true;
+}
 
 int CompareTextNoCase(const char* a, const char* b) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(a ? a : "");

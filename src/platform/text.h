@@ -2,6 +2,9 @@
 // Any thread may call these functions; they keep no state.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 // Three-way comparison ignoring letter case the way a user's locale does for 8-bit text.
 // Text is bytes: UTF-8 where a sequence is valid UTF-8, Windows-1252 otherwise.
 // Null pointers compare as the empty text. Result: negative, zero or positive.
@@ -9,3 +12,16 @@ int CompareTextNoCase(const char* a, const char* b);
 
 // Folds only A-Z onto a-z and compares bytes as unsigned values.
 int CompareAsciiNoCase(const char* a, const char* b);
+
+// True when the whole text is valid UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF); the empty text is.
+bool IsUtf8Text(std::string_view bytes);
+
+// The text as it is shown, in UTF-8: every valid UTF-8 sequence kept, every other byte read
+// as Windows-1252 (the five bytes that code page leaves undefined stand for their own code
+// point), so no text ever shows up empty.
+std::string ShownAsUtf8(std::string_view bytes);
+
+// UTF-8 text written in Windows-1252. False, with out untouched, when a character has no
+// byte in that code page or the text is not valid UTF-8.
+bool Utf8ToWindows1252(std::string_view utf8, std::string& out);

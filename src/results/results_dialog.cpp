@@ -1,6 +1,7 @@
 #include "results/results_dialog.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/browser.h"
@@ -295,7 +296,16 @@ int OnRenameDone(Window& dialog, int row, const char* text) {
   Controls& controls = dialog.controls();
   LinkEntry* entry = RowEntry(controls, row);
   if (!entry) return 0;
-  entry->setName(text);
+  // The editor showed the name decoded (text that is not UTF-8 as Windows-1252) and gives
+  // back UTF-8. A name left as it was keeps its bytes; a changed one is written in the
+  // encoding it was shown in, as far as that code page holds its characters.
+  const char* old = entry->name ? entry->name : "";
+  if (ShownAsUtf8(old) == text) return 1;
+  std::string bytes;
+  if (!IsUtf8Text(old) && Utf8ToWindows1252(text, bytes))
+    entry->setName(bytes.c_str());
+  else
+    entry->setName(text);
   controls.setListCell(IDC_RESULTS_LIST, row, RESULT_COLUMN_NAME, nullptr);
   controls.setListColumnWidth(IDC_RESULTS_LIST, RESULT_COLUMN_NAME, -1);
   controls.redrawListRows(IDC_RESULTS_LIST, row, row + 1);

@@ -429,4 +429,35 @@ TEST_F(ResultsDialogTest, RenameChangesTheEntrysNameAlsoToEmpty) {
   EXPECT_EQ(dialog_->cell(IDC_RESULTS_LIST, 1, RESULT_COLUMN_NAME), "");
 }
 
+// A name the editor showed decoded comes back as UTF-8: unchanged, its bytes stay; changed,
+// it is written in the encoding it was shown in (Windows-1252 for a name that is not UTF-8,
+// as far as that code page holds the characters).
+TEST_F(ResultsDialogTest, RenameKeepsTheBytesOrTheEncodingOfTheName) {
+  struct Case {
+    const char* name;
+    const char* edited;
+    const char* stored;
+  };
+  const Case cases[] = {
+      {"caf\xe9 \x93quoted\x94", "caf\xc3\xa9 \xe2\x80\x9cquoted\xe2\x80\x9d",
+       "caf\xe9 \x93quoted\x94"},
+      {"caf\xe9", "caf\xc3\xa9s \xe2\x82\xac", "caf\xe9s \x80"},
+      {"caf\xe9", "caf\xc3\xa9 \xe2\x9c\x93", "caf\xc3\xa9 \xe2\x9c\x93"},  // no such byte
+      {"caf\xc3\xa9", "caf\xc3\xa9s", "caf\xc3\xa9s"},
+      {"plain", "pl\xc3\xa4in", "pl\xc3\xa4in"},
+  };
+  std::vector<LinkEntry*> entries;
+  for (const Case& c : cases)
+    entries.push_back(AddLink(tree_, c.name, "http://a.test/", CHECK_NOT_FOUND));
+  Open();
+  ui_->setMenuHandler([](const std::vector<MenuItem>&, int, int) { return RESULTS_MENU_RENAME; });
+  for (size_t i = 0; i < entries.size(); ++i) {
+    SCOPED_TRACE(cases[i].edited);
+    int row = dialog_->findListRow(IDC_RESULTS_LIST, reinterpret_cast<ItemData>(entries[i]));
+    dialog_->notify(Event(ListEvent::ContextMenu, row, -1));
+    EXPECT_EQ(dialog_->endLabelEdit(IDC_RESULTS_LIST, cases[i].edited), 1);
+    EXPECT_STREQ(entries[i]->name, cases[i].stored);
+  }
+}
+
 }  // namespace
