@@ -1,6 +1,10 @@
 // The dialog system's contract on real widgets under the virtual X server.
+#include "ui/wx/wx_window.h"
+
 #include <gtest/gtest.h>
 #include <wx/clipbrd.h>
+#include <wx/eventfilter.h>
+#include <wx/filedlg.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
@@ -14,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "ui/progress.h"
 #include "gui/wx_test_support.h"
+#include "ui/progress.h"
 #include "ui/wx/wx_text.h"
 
 namespace {
@@ -416,6 +420,80 @@ TEST(WxWindow, TypingIntoALogChangesNothing) {
     c.setSelection(21, length, length);
     c.replaceSelection(21, "more\r\n");
     EXPECT_EQ(c.getText(21), "Welcome to Quillfen!\r\n\r\nmore\r\n");
+    window.endDialog(0);
+  });
+}
+
+// Tab moves only between the template's tab stops: never into the log, which the user
+// reaches by clicking it.
+TEST(WxWindow, TabReachesOnlyTheTemplatesTabStops) {
+  RecordingProc proc;
+  RunContract(proc, [](Window& window) {
+    WxControlOf(window, 13)->SetFocus();
+    Settle();
+    std::vector<int> reached;
+    wxUIActionSimulator sim;
+    for (int i = 0; i < 12; ++i) {
+      sim.Char(WXK_TAB);
+      Settle();
+      wxWindow* focus = wxWindow::FindFocus();
+      for (int id : {13, 14, 15, 16, 17, 20, 21, 30, ID_OK, ID_CANCEL}) {
+        wxWindow* control = WxControlOf(window, id);
+        if (focus && (focus == control || focus->GetParent() == control)) reached.push_back(id);
+      }
+    }
+    auto seen = [&](int id) { return std::count(reached.begin(), reached.end(), id) > 0; };
+    for (int id : {13, 20, 30, ID_OK, ID_CANCEL}) EXPECT_TRUE(seen(id)) << id;
+    EXPECT_FALSE(seen(21));
+    window.endDialog(0);
+  });
+}
+
+// Where file dialogs match names by case, each pattern comes in both cases, and "*.*" is
+// every file; the box opens with the first filter chosen.
+TEST(WxWindow, FileDialogFiltersMatchBothCasesAndTheFirstIsChosen) {
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> filters;
+    const char* wildcard;
+  };
+  const Case cases[] = {
+      {{{"HTML files", "*.HTM;*.HTML"}, {"All files", "*.*"}},
+       "HTML files|*.htm;*.html;*.HTM;*.HTML|All files|*"},
+      {{{"Shortcuts", "*.url; *.Url;*.URL"}}, "Shortcuts|*.url;*.URL"},
+      {{{"Any", "bookmarks"}}, "Any|bookmarks;BOOKMARKS"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FileDialogWildcard(c.filters), c.wildcard);
+
+  RecordingProc proc;
+  RunContract(proc, [&cases](Window& window) {
+    int filterIndex = -2;
+    wxString wildcard;
+    // The toolkit's file dialog is in no list of windows; it is found by the events it
+    // receives.
+    struct Spy : wxEventFilter {
+      wxFileDialog* seen = nullptr;
+      int FilterEvent(wxEvent& event) override {
+        if (auto* chooser = dynamic_cast<wxFileDialog*>(event.GetEventObject())) seen = chooser;
+        return Event_Skip;
+      }
+    } spy;
+    wxEvtHandler::AddFilter(&spy);
+    wxTimer closer;
+    closer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+      if (!spy.seen || !spy.seen->IsShown()) return;
+      filterIndex = spy.seen->GetFilterIndex();
+      wildcard = spy.seen->GetWildcard();
+      spy.seen->EndModal(wxID_CANCEL);
+      closer.Stop();
+    });
+    closer.Start(50);
+    std::string value = "/tmp/bookmarks.html";
+    EXPECT_FALSE(window.chooseOpenFile("Select bookmark file", cases[0].filters, value));
+    closer.Stop();
+    wxEvtHandler::RemoveFilter(&spy);
+    EXPECT_EQ(filterIndex, 0);
+    EXPECT_EQ(wildcard, cases[0].wildcard);
+    EXPECT_EQ(value, "/tmp/bookmarks.html");
     window.endDialog(0);
   });
 }

@@ -40,6 +40,11 @@ WxListView::WxListView(wxWindow* parent, int id, const wxPoint& pos, const wxSiz
   rowsWindow->Bind(wxEVT_LEFT_DOWN, [this](wxMouseEvent& event) {
     inDoubleClick_ = false;
     event.Skip();
+    endEditingByClick();
+  });
+  rowsWindow->Bind(wxEVT_RIGHT_DOWN, [this](wxMouseEvent& event) {
+    event.Skip();
+    endEditingByClick();
   });
   rowsWindow->Bind(wxEVT_LEFT_UP, [this, rowsWindow](wxMouseEvent& event) {
     event.Skip();
@@ -285,6 +290,15 @@ void WxListView::emit(ListEvent event, const wxPoint& screen, int row, int colum
   });
 }
 
+void WxListView::endEditingByClick() {
+  // A click in the list ends the editing as a click elsewhere does; after the toolkit has
+  // handled the click.
+  if (editRow_ < 0) return;
+  CallAfter([this] {
+    if (editRow_ >= 0) finishEdit(true);
+  });
+}
+
 void WxListView::editLabel(int row) {
   if (!attached_ || row < 0 || row >= rowCount()) return;
   if (editRow_ >= 0) finishEdit(true);
@@ -303,10 +317,21 @@ void WxListView::editLabel(int row) {
         event.Skip();
       }
     });
+    // The editing ends when the user moves the focus to another control. Focus that goes
+    // away by itself (the window losing it for a moment as a popup menu closes, or the
+    // toolkit handing it back to the list) comes back to the editor, so that what the user
+    // types next, Enter included, still reaches it.
     editor_->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
       event.Skip();
       CallAfter([this] {
-        if (editRow_ >= 0) finishEdit(true);
+        if (editRow_ < 0 || !editor_) return;
+        wxWindow* now = wxWindow::FindFocus();
+        if (now == editor_) return;
+        if (!now || now == this || now->GetParent() == this) {
+          if (now) editor_->SetFocus();
+          return;
+        }
+        finishEdit(true);
       });
     });
   }

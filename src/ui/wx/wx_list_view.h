@@ -36,6 +36,10 @@ class WxListView : public wxListCtrl {
   void redrawRows(int first, int last);
   int selectedRow() const;
   void editLabel(int row);
+  // A row's label editor is open.
+  bool editing() const { return editRow_ >= 0; }
+  // Ends the open editing, taking the edited text or dropping it.
+  void endEditing(bool accept) { finishEdit(accept); }
 
   // Row and column of the cell under a point on the screen (-1 where none). The toolkit's own
   // hit test on GTK neither gives the column nor allows for the header, so the cell is found
@@ -55,6 +59,7 @@ class WxListView : public wxListCtrl {
   std::string text(const Row& row, int column) const;
   void emit(ListEvent event, const wxPoint& screen, int row = -2, int column = -2);
   void finishEdit(bool accept);
+  void endEditingByClick();
 
   std::function<std::string(ItemData, int)> cellText_;
   std::function<int(const ListNotify&)> notify_;

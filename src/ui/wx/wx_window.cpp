@@ -47,6 +47,23 @@ void Retire(WxWindow* window) {
   retired->push_back(window);
 }
 
+// A progress bar as high as its template says. GTK draws the bar as a thin trough in the
+// middle of its room unless its style asks for more.
+class TemplateGauge : public wxGauge {
+ public:
+  TemplateGauge(wxWindow* parent, int id, const wxPoint& pos, const wxSize& size)
+      : wxGauge(parent, id, 100, pos, size, wxGA_HORIZONTAL | wxGA_SMOOTH) {
+#ifdef __WXGTK3__
+    // The trough's frame takes a pixel above and below.
+    const int inner = std::max(size.y - 2, 1);
+    const wxString css = wxString::Format(
+        "progressbar trough { min-height: %dpx; } progressbar progress { min-height: %dpx; }",
+        inner, inner);
+    GTKApplyCssStyle(css.utf8_str());
+#endif
+  }
+};
+
 void ScheduleDrain(const std::shared_ptr<WxPostQueue>& queue) {
   wxAppConsole* app = wxTheApp;
   if (!app) return;
@@ -54,6 +71,35 @@ void ScheduleDrain(const std::shared_ptr<WxPostQueue>& queue) {
 }
 
 }  // namespace
+
+wxString FileDialogWildcard(const std::vector<std::pair<std::string, std::string>>& filters) {
+  wxString wildcard;
+  for (const auto& [description, patterns] : filters) {
+    wxString list = ToWxText(patterns);
+#ifndef __WXMSW__
+    std::vector<wxString> lower, upper;
+    for (wxString pattern : wxSplit(list, ';', '\0')) {
+      pattern.Trim(true).Trim(false);
+      if (pattern.empty()) continue;
+      if (pattern == "*.*") pattern = "*";
+      const wxString low = pattern.Lower(), up = pattern.Upper();
+      if (std::find(lower.begin(), lower.end(), low) == lower.end()) lower.push_back(low);
+      if (up != low && std::find(upper.begin(), upper.end(), up) == upper.end())
+        upper.push_back(up);
+    }
+    list.clear();
+    for (const auto* forms : {&lower, &upper}) {
+      for (const wxString& pattern : *forms) {
+        if (!list.empty()) list += ";";
+        list += pattern;
+      }
+    }
+#endif
+    if (!wildcard.empty()) wildcard += "|";
+    wildcard += ToWxText(description) + "|" + list;
+  }
+  return wildcard;
+}
 
 // ---------------------------------------------------------------------------------------
 // The queue
@@ -198,14 +244,24 @@ void WxWindow::build(wxWindow* parent) {
   });
   // Escape is the cancel command, which the procedure may ignore (the main window does).
   dialog_->Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+    const bool enter = event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER;
+    // While a row's label is being edited, Enter and Escape end the editing, wherever the
+    // focus has wandered meanwhile: they never confirm or cancel the dialog.
+    if ((enter || event.GetKeyCode() == WXK_ESCAPE) && !event.HasAnyModifiers()) {
+      for (auto& [id, control] : controls_) {
+        if (control.list && control.list->editing()) {
+          control.list->endEditing(enter);
+          return;
+        }
+      }
+    }
     if (event.GetKeyCode() == WXK_ESCAPE && !event.HasAnyModifiers()) {
       if (!ended_) sendCommand(ID_CANCEL, 0);
       return;
     }
     // Enter clicks the focused push button (the toolkit does that), else the default one,
     // whatever else has the focus: GTK would toggle a focused check box instead.
-    if ((event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER) &&
-        !event.HasAnyModifiers() && !dynamic_cast<wxButton*>(wxWindow::FindFocus())) {
+    if (enter && !event.HasAnyModifiers() && !dynamic_cast<wxButton*>(wxWindow::FindFocus())) {
       if (ended_) return;
       Control* button = find(defaultButton_);
       if (!button) {
@@ -346,7 +402,7 @@ void WxWindow::createControl(const ControlTemplate& item, bool previousWasRadio)
     }
     case ControlKind::ProgressBar: {
       control.progress = std::make_unique<Progress>();
-      auto* gauge = new wxGauge(dialog_, wxId, 100, pos, size, wxGA_HORIZONTAL | wxGA_SMOOTH);
+      auto* gauge = new TemplateGauge(dialog_, wxId, pos, size);
       control.widget = gauge;
       break;
     }
@@ -357,6 +413,12 @@ void WxWindow::createControl(const ControlTemplate& item, bool previousWasRadio)
     }
   }
   if (!control.widget) return;
+  // Tab reaches only the template's tab stops. Radio buttons are left to the toolkit, which
+  // moves into a group at its checked button and within it by the arrow keys.
+  if (!(style & STYLE_TABSTOP) && item.kind != ControlKind::RadioButton) {
+    control.widget->DisableFocusFromKeyboard();
+    if (control.frame) control.frame->DisableFocusFromKeyboard();
+  }
   if (style & STYLE_DISABLED) control.widget->Disable();
   if (control.frame) control.frame->Enable(!(style & STYLE_DISABLED));
   if (controls_.find(id) == controls_.end()) {
@@ -486,14 +548,11 @@ bool WxWindow::chooseOpenFile(const char* title,
                               const std::vector<std::pair<std::string, std::string>>& filters,
                               std::string& value) {
   if (ended_) return false;
-  wxString wildcard;
-  for (const auto& [description, patterns] : filters) {
-    if (!wildcard.empty()) wildcard += "|";
-    wildcard += ToWxText(description) + "|" + ToWxText(patterns);
-  }
   wxFileName initial(ToWxText(value));
-  wxFileDialog chooser(dialog_, ToWxText(title), initial.GetPath(), initial.GetFullName(), wildcard,
-                       wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  wxFileDialog chooser(dialog_, ToWxText(title), initial.GetPath(), initial.GetFullName(),
+                       FileDialogWildcard(filters), wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  // Some toolkits open the box with no filter chosen, which shows every file.
+  if (!filters.empty()) chooser.SetFilterIndex(0);
   if (chooser.ShowModal() != wxID_OK) return false;
   value = FromWxText(chooser.GetPath());
   return true;

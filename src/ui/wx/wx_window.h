@@ -13,13 +13,20 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "ui/dialog_template.h"
 #include "ui/window.h"
 
 class WxListView;
 class WxWindow;
+
+// The file dialog's wildcard for filters of description and pattern list ("*.htm;*.html"). Where
+// the system's file dialogs match names by case, each pattern is given in both cases (lower
+// case first) and "*.*" becomes "*", which matches names without a dot too.
+wxString FileDialogWildcard(const std::vector<std::pair<std::string, std::string>>& filters);
 
 // Work for the UI thread, shared with the threads that post it. It outlives its window so
 // that a thread posting late finds it closed rather than gone.
