@@ -5,7 +5,11 @@
 // addresses and with the search of the whole tree for every link.
 // CheckRun: 5,000 distinct links checked by 64 threads against the loopback test server,
 // which answers after the given delay. The counters give the wall time against the ideal
-// 5,000 x delay / 64, links per second, and the process's peak resident memory.
+// 5,000 x delay / 64, links per second, the processor time of the whole process (checker
+// and server) per run, and the process's peak resident memory.
+// SecureCheckRun: the same over TLS, with and without resuming sessions; the server's
+// certificate comes from the test authority. Run it alone (--benchmark_filter) for a peak
+// memory figure of its own.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -15,9 +19,11 @@
 #include <mutex>
 #include <string>
 
-#include "tree/settings.h"
 #include "check/scheduler.h"
+#include "check/socket_context.h"
 #include "support/http_test_server.h"
+#include "support/test_authority.h"
+#include "tree/settings.h"
 
 namespace {
 
@@ -152,11 +158,20 @@ BENCHMARK(BM_DuplicateWalkIndex)
 BENCHMARK(BM_DuplicateWalkTreeSearch)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DuplicateWalkTreeSearch)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void BM_CheckRun(benchmark::State& state) {
+double ProcessorSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void CheckRun(benchmark::State& state, bool secure, bool resume) {
   const int links = 5000;
   const int threads = 64;
   const int delayMs = static_cast<int>(state.range(0));
   HttpTestServer server;
+  if (secure) server.setTls(TestAuthority::Shared().issue({"127.0.0.1"}));
+  socketTuning.resumeSessions = resume;
   server.setRecording(false);
   server.setDefaultReply(HttpTestServer::Reply::Status("HTTP/1.0 200 OK").delayed(delayMs));
   Settings own;
@@ -166,7 +181,7 @@ void BM_CheckRun(benchmark::State& state) {
   own.threadCount = threads;
   own.retries = 0;
   NullWindow window;
-  double seconds = 0;
+  double seconds = 0, processor = 0;
   for (auto _ : state) {
     state.PauseTiming();
     NodeList tree;
@@ -174,8 +189,10 @@ void BM_CheckRun(benchmark::State& state) {
       tree.addTail(new LinkEntry("t", server.url("/page" + std::to_string(i)).c_str(), 0));
     state.ResumeTiming();
     auto start = std::chrono::steady_clock::now();
+    double processorStart = ProcessorSeconds();
     CheckAllLinks(&window, tree, tree);
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    processor += ProcessorSeconds() - processorStart;
     state.PauseTiming();
     int checked = 0;
     for (Node* n = tree.head(); n->next; n = n->next)
@@ -185,13 +202,32 @@ void BM_CheckRun(benchmark::State& state) {
     state.ResumeTiming();
   }
   settings = saved;
+  socketTuning = SocketTuning();
   double perRun = seconds / static_cast<double>(state.iterations());
   state.counters["links_per_s"] = links / perRun;
+  state.counters["cpu_s"] = processor / static_cast<double>(state.iterations());
+  if (secure) state.counters["resumed"] = server.resumedHandshakes();
   if (delayMs > 0) state.counters["x_ideal"] = perRun / (links * delayMs / 1000.0 / threads);
   state.counters["peak_rss_MB"] = PeakResidentMegabytes();
 }
 
+void BM_CheckRun(benchmark::State& state) { CheckRun(state, false, false); }
+void BM_SecureCheckRun(benchmark::State& state) { CheckRun(state, true, true); }
+void BM_SecureCheckRunNoResume(benchmark::State& state) { CheckRun(state, true, false); }
+
 BENCHMARK(BM_CheckRun)
+    ->Arg(50)
+    ->Arg(0)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SecureCheckRun)
+    ->Arg(50)
+    ->Arg(0)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SecureCheckRunNoResume)
     ->Arg(50)
     ->Arg(0)
     ->Iterations(3)

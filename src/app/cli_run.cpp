@@ -293,11 +293,6 @@ std::string UnreadableStore(const Settings& record) {
   return {};
 }
 
-bool IsProblem(int32_t result) {
-  return result == CHECK_MOVED || result == CHECK_FORBIDDEN || result == CHECK_NOT_FOUND ||
-         result == CHECK_INVALID_HOST;
-}
-
 void AppendCell(std::string& row, const char* text) {
   for (const char* p = text; *p; ++p) row += (*p == '\t' || *p == '\r' || *p == '\n') ? ' ' : *p;
 }
@@ -419,7 +414,8 @@ std::string FormatResultRows(const NodeList& tree) {
         n = entry->children.head();
         continue;
       }
-      if (IsProblem(entry->checkResult.load(std::memory_order_acquire))) rows.push_back(entry);
+      if (IsProblemResult(entry->checkResult.load(std::memory_order_acquire)))
+        rows.push_back(entry);
     }
     n = n->next;
   }

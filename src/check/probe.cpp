@@ -64,6 +64,74 @@ int32_t StatusNumber(const char* line) {
   return static_cast<int32_t>(negative ? -value : value);
 }
 
+// Asks the proxy for a tunnel to host:port and reads its answer up to the end of the
+// headers; true when the tunnel is open (a 2xx answer). Anything else is logged.
+bool OpenTunnel(SocketContext& context, const CheckJob* job, const char* host, int32_t port) {
+  char* buffer = context.buffer;
+  unsigned shortPort = static_cast<uint16_t>(static_cast<uint32_t>(port) & 0xFFFF);
+  int length = std::snprintf(buffer, SOCKET_BUFFER_SIZE,
+                             "CONNECT %s:%u HTTP/1.0\r\nHost: %s:%u\r\n"
+                             "User-Agent: Quillfen/1.1\r\n\r\n",
+                             host, shortPort, host, shortPort);
+  if (length < 0 || length >= SOCKET_BUFFER_SIZE) {
+    LogLine(job, "Host name too long to ask the proxy for\r\n");
+    return false;
+  }
+  LogLine(job, "Opening a tunnel to %s:%u...\r\n", host, shortPort);
+  if (context.Send(buffer, length, 0) == -1) {
+    LogLine(job, "Error sending data (%ld)\r\n", static_cast<long>(context.lastError));
+    return false;
+  }
+  std::string statusLine;
+  int32_t filled = 0, lines = 0, headerBytes = 0;
+  for (;;) {
+    int32_t n = context.Receive(buffer + filled, kReplyLimit - filled, 0);
+    if (n <= 0) {
+      if (n < 0 && context.lastError == NET_ETIMEDOUT)
+        LogLine(job, "No answer from the proxy (timed out)\r\n");
+      else if (n < 0)
+        LogLine(job, "No answer from the proxy (%ld)\r\n", static_cast<long>(context.lastError));
+      else
+        LogLine(job, "No valid answer from the proxy!\r\n");
+      return false;
+    }
+    filled += n;
+    for (;;) {
+      char* lineFeed = static_cast<char*>(std::memchr(buffer, '\n', static_cast<size_t>(filled)));
+      if (!lineFeed) break;
+      int32_t i = static_cast<int32_t>(lineFeed - buffer);
+      int32_t lineLength = i > 0 && buffer[i - 1] == '\r' ? i - 1 : i;
+      ++lines;
+      headerBytes += i + 1;
+      if (lines == 1) {
+        statusLine.assign(buffer, static_cast<size_t>(lineLength));
+        int32_t status = StatusNumber(statusLine.c_str());
+        if (!StartsWithNoCase(statusLine.c_str(), "HTTP") || status < 200 || status > 299) {
+          if (StartsWithNoCase(statusLine.c_str(), "HTTP"))
+            LogLine(job, "The proxy refused the tunnel: %s\r\n", statusLine.c_str());
+          else
+            LogLine(job, "No valid answer from the proxy!\r\n");
+          if (status == 407)
+            LogLine(job, "The proxy asks for a password, which this program does not support\r\n");
+          return false;
+        }
+      } else if (lineLength == 0) {
+        return true;  // the headers ended: what follows is the server's
+      }
+      std::memmove(buffer, lineFeed + 1, static_cast<size_t>(filled - i - 1));
+      filled -= i + 1;
+      if (lines >= PROBE_MAX_HEADER_LINES || headerBytes >= PROBE_MAX_HEADER_BYTES) {
+        LogLine(job, "No valid answer from the proxy!\r\n");
+        return false;
+      }
+    }
+    if (filled >= kReplyLimit) {
+      LogLine(job, "No valid answer from the proxy!\r\n");
+      return false;
+    }
+  }
+}
+
 struct UriParts {
   bool hasScheme = false, hasAuthority = false, hasQuery = false, hasFragment = false;
   std::string scheme, authority, path, query, fragment;
@@ -238,12 +306,20 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
   TextString address;
   int32_t hash = entry->url.findLastChar('#');
   if (!address.assign(entry->url.c_str(), hash == TEXT_NONE ? entry->url.length : hash)) return;
-  if (!StartsWithNoCase(address.c_str(), "http://")) return;
+  // Secure links differ only in the connection: the same request, the same reading.
+  bool secure;
+  if (StartsWithNoCase(address.c_str(), "http://"))
+    secure = false;
+  else if (StartsWithNoCase(address.c_str(), "https://"))
+    secure = true;
+  else
+    return;
+  const int32_t defaultPort = secure ? 443 : 80;
 
   // The authority ends at the first '/' or '?': a query straight after the host
   // ("http://host?x") belongs to the target, not to the host name. User information
   // ("user:password@") is not part of the host either.
-  const char* afterScheme = address.c_str() + 7;
+  const char* afterScheme = address.c_str() + (secure ? 8 : 7);
   size_t authorityLength = std::strcspn(afterScheme, "/?");
   const char* rest = afterScheme + authorityLength;
   const char* hostStart = afterScheme;
@@ -251,7 +327,7 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
     if (*p == '@') hostStart = p + 1;
   TextString host;
   host.assign(hostStart, static_cast<int32_t>(rest - hostStart));
-  int32_t port = 80;
+  int32_t port = defaultPort;
   int32_t colon = host.findChar(':');
   if (colon != TEXT_NONE) {
     port = LeadingNumber(host.c_str() + colon + 1);
@@ -271,6 +347,10 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
     }
     contactHost = settings->proxyHost;
     contactPort = static_cast<int32_t>(settings->proxyPort);
+  }
+  // A plain request through the proxy names the whole address; through a tunnel the
+  // request is the one the server itself would get.
+  if (useProxy && !secure) {
     target.assign(address.c_str());
   } else if (*rest == '/') {
     target.assign(rest);
@@ -317,6 +397,55 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
     }
   }
 
+  if (connected && secure) {
+    if (useProxy && !OpenTunnel(context, job, host.c_str(), port)) {
+      context.CloseSocket();
+      return;
+    }
+    if (!context.StartSecure(host.c_str(), port)) {
+      const TlsFailure& failure = context.secureFailure;
+      switch (failure.kind) {
+        case TlsFailureKind::Certificate:
+          LogLine(job, "Certificate problem - %s\r\n", failure.reason.c_str());
+          status = CHECK_CERTIFICATE;
+          connected = false;
+          break;
+        case TlsFailureKind::None:  // a wait for the server that ran out, or failed
+          if (context.lastError == NET_ETIMEDOUT)
+            LogLine(job, "Valid HTTP response not received (timed out)\r\n");
+          else
+            LogLine(job, "Secure connection failed (%ld)\r\n",
+                    static_cast<long>(context.lastError));
+          return;
+        case TlsFailureKind::NotTls:
+          LogLine(job,
+                  "Secure connection failed - the server does not speak TLS on this port "
+                  "(plain HTTP?)\r\n");
+          return;
+        case TlsFailureKind::Closed:
+          if (failure.error && failure.error != NET_ECONNABORTED)
+            LogLine(job,
+                    "Secure connection failed - the server closed the connection during the "
+                    "handshake (%ld)\r\n",
+                    static_cast<long>(failure.error));
+          else
+            LogLine(job,
+                    "Secure connection failed - the server closed the connection during the "
+                    "handshake\r\n");
+          return;
+        case TlsFailureKind::NoAgreement:
+          LogLine(job,
+                  "Secure connection failed - no protocol version or cipher that both sides "
+                  "accept (%s)\r\n",
+                  failure.reason.c_str());
+          return;
+        default:
+          LogLine(job, "Secure connection failed - %s\r\n", failure.reason.c_str());
+          return;
+      }
+    }
+  }
+
   char location[PROBE_MAX_LOCATION + 1];
   int32_t locationLength = 0;
   bool locationRefused = false;
@@ -328,11 +457,12 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
     SetThreadStatus(job, "Waiting for reply");
 
     // The request. It is never cut: a cut target would check another address.
+    const bool plainProxy = useProxy && !secure;  // a tunnel carries the server's own request
     TextString hostLine;
-    if (!useProxy) {
+    if (!plainProxy) {
       hostLine.assign(host.c_str());
       uint16_t shortPort = static_cast<uint16_t>(static_cast<uint32_t>(port) & 0xFFFF);
-      if (shortPort != 80) {
+      if (shortPort != defaultPort) {
         char portText[16];
         std::snprintf(portText, sizeof portText, ":%u", static_cast<unsigned>(shortPort));
         hostLine.append(portText);
@@ -341,7 +471,7 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
     static const char kMethod[] = "HEAD ";
     static const char kVersion[] = " HTTP/1.0\r\nUser-Agent: Quillfen/1.1\r\n";
     size_t size = sizeof kMethod - 1 + static_cast<size_t>(target.length) + sizeof kVersion - 1 +
-                  (useProxy ? 0 : 8 + static_cast<size_t>(hostLine.length)) + 2;
+                  (plainProxy ? 0 : 8 + static_cast<size_t>(hostLine.length)) + 2;
     char* request = size < static_cast<size_t>(SOCKET_BUFFER_SIZE)
                         ? buffer
                         : static_cast<char*>(std::malloc(size + 1));
@@ -355,7 +485,7 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
       put(kMethod, sizeof kMethod - 1);
       put(target.c_str(), static_cast<size_t>(target.length));
       put(kVersion, sizeof kVersion - 1);
-      if (!useProxy) {
+      if (!plainProxy) {
         put("Host: ", 6);
         put(hostLine.c_str(), static_cast<size_t>(hostLine.length));
         put("\r\n", 2);
@@ -495,6 +625,7 @@ void ProbeLink(SocketContext& context, CheckJob* job) {
                          : status == CHECK_FORBIDDEN    ? "Forbidden: "
                          : status == CHECK_NOT_FOUND    ? "Not found: "
                          : status == CHECK_INVALID_HOST ? "Invalid host: "
+                         : status == CHECK_CERTIFICATE  ? "Certificate: "
                                                         : nullptr;
     if (prefix) {
       // One append per line, never cut, so problem lines of different workers never mix.

@@ -350,6 +350,8 @@ void IndexCheckedLinks(NodeList& list, NodeList& tree, SchedulerState& s) {
 }
 
 bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree) {
+  // Secure sessions are reused within a run only, and each run reads the trust store anew.
+  SocketContext::StartRun();
   SchedulerState s;
   uint32_t count = settings->threadCount;
   if (count < 1) count = 1;

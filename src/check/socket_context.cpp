@@ -87,13 +87,33 @@ int32_t SocketContext::Receive(char* data, int32_t length, int32_t flags) {
   if (socket == NET_NO_SOCKET) return -1;
   for (;;) {
     int32_t error = 0;
-    int32_t n = NetReceive(socket, data, length, flags, &error);
-    if (n >= 0) return n;
-    if (error != NET_EWOULDBLOCK) {
-      lastError = error;
-      return -1;
+    int32_t n = 0;
+    bool writable = false;
+    if (tls_) {
+      TlsFailure failure;
+      switch (TlsRead(tls_, data, length, &n, &failure)) {
+        case TlsStep::Done:
+          return n;
+        case TlsStep::Closed:
+          return 0;
+        case TlsStep::WantRead:
+          break;
+        case TlsStep::WantWrite:
+          writable = true;
+          break;
+        case TlsStep::Failed:
+          lastError = failure.error;
+          return -1;
+      }
+    } else {
+      n = NetReceive(socket, data, length, flags, &error);
+      if (n >= 0) return n;
+      if (error != NET_EWOULDBLOCK) {
+        lastError = error;
+        return -1;
+      }
     }
-    if (!Wait(false)) return -1;
+    if (!Wait(writable)) return -1;
   }
 }
 
@@ -102,22 +122,73 @@ int32_t SocketContext::Send(const char* data, int32_t length, int32_t flags) {
   int32_t done = 0;
   while (done < length) {
     int32_t error = 0;
-    int32_t n = NetSend(socket, data + done, length - done, flags, &error);
-    if (n >= 0) {
-      done += n;
-      continue;
+    int32_t n = 0;
+    bool writable = true;
+    if (tls_) {
+      TlsFailure failure;
+      switch (TlsWrite(tls_, data + done, length - done, &n, &failure)) {
+        case TlsStep::Done:
+          done += n;
+          continue;
+        case TlsStep::WantRead:
+          writable = false;
+          break;
+        case TlsStep::WantWrite:
+          break;
+        case TlsStep::Closed:
+        case TlsStep::Failed:
+          lastError = failure.error ? failure.error : NET_ECONNRESET;
+          return -1;
+      }
+    } else {
+      n = NetSend(socket, data + done, length - done, flags, &error);
+      if (n >= 0) {
+        done += n;
+        continue;
+      }
+      if (error != NET_EWOULDBLOCK) {
+        lastError = error;
+        return -1;
+      }
     }
-    if (error != NET_EWOULDBLOCK) {
-      lastError = error;
-      return -1;
-    }
-    if (!Wait(true)) return -1;
+    if (!Wait(writable)) return -1;
   }
   return done;
 }
 
 void SocketContext::CloseSocket() {
   if (socket == NET_NO_SOCKET) return;
+  TlsClose(tls_);
+  tls_ = nullptr;
   NetClose(socket);
   socket = NET_NO_SOCKET;
 }
+
+bool SocketContext::StartSecure(const char* host, int32_t port) {
+  secureFailure = TlsFailure();
+  if (socket == NET_NO_SOCKET) return false;
+  uint16_t shortPort = static_cast<uint16_t>(static_cast<uint32_t>(port) & 0xFFFF);
+  TlsClose(tls_);
+  tls_ = TlsOpen(socket, host, shortPort, socketTuning.resumeSessions, &secureFailure);
+  if (!tls_) {
+    lastError = secureFailure.error;
+    CloseSocket();
+    return false;
+  }
+  for (;;) {
+    TlsStep step = TlsHandshake(tls_, &secureFailure);
+    if (step == TlsStep::Done) return true;
+    if (step == TlsStep::Failed || step == TlsStep::Closed) {
+      if (secureFailure.kind == TlsFailureKind::None) secureFailure.kind = TlsFailureKind::Closed;
+      lastError = secureFailure.error ? secureFailure.error : NET_ECONNRESET;
+      break;
+    }
+    if (!Wait(step == TlsStep::WantWrite)) break;  // lastError says why
+  }
+  CloseSocket();
+  return false;
+}
+
+bool SocketContext::SecureResumed() const { return TlsResumed(tls_); }
+
+void SocketContext::StartRun() { TlsStartRun(); }

@@ -8,18 +8,23 @@
 // twice the time-out plus five seconds after connecting began, so a server that trickles
 // one byte just within each time-out can not hold a worker longer. Past the deadline every
 // call fails with 10060, as a time-out does. A time-out of 0 means no limit at all.
+//
+// A connection made secure (StartSecure) carries TLS from then on: Send and Receive encrypt
+// and decrypt, and every wait of the handshake is bounded like any other.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 
 #include "platform/net.h"
+#include "platform/tls.h"
 
 constexpr int32_t SOCKET_BUFFER_SIZE = 4096;
 
 // Knobs for tests only; the program never changes them. Set them while no check runs.
 struct SocketTuning {
   int32_t deadlineSlackMs = 5000;  // added to twice the time-out for the deadline
+  bool resumeSessions = true;      // false: every secure connection makes a full handshake
 };
 extern SocketTuning socketTuning;
 
@@ -53,11 +58,22 @@ struct SocketContext {
   int32_t Send(const char* data, int32_t length, int32_t flags);
   void CloseSocket();
 
+  // Runs the TLS handshake on the open connection for host and port (the link's own, also
+  // when the connection is a tunnel through a proxy). False on failure, with the socket
+  // closed and secureFailure saying why; a wait that ran out leaves lastError 10060.
+  bool StartSecure(const char* host, int32_t port);
+  bool SecureResumed() const;  // the handshake resumed an earlier session of the host
+  TlsFailure secureFailure;
+
+  // Forgets the secure sessions and trust store read so far; called as a check run begins.
+  static void StartRun();
+
  private:
   // Waits until the socket is ready within the time-out and the deadline; false with
   // lastError set when it is not.
   bool Wait(bool forWriting);
 
+  TlsConnection* tls_ = nullptr;
   int32_t timeoutMs_ = 0;
   bool hasDeadline_ = false;
   std::chrono::steady_clock::time_point deadline_;

@@ -15,11 +15,6 @@ namespace {
 
 constexpr const char* kBrokenLinks = "Broken Links";
 
-bool IsProblem(int32_t result) {
-  return result == CHECK_MOVED || result == CHECK_FORBIDDEN || result == CHECK_NOT_FOUND ||
-         result == CHECK_INVALID_HOST;
-}
-
 // A copy whose name or address could not be allocated would be saved as something else
 // (an empty folder, a separator), so it does not count as a copy.
 bool IsWholeCopy(const LinkEntry& copy, const LinkEntry& original) {
@@ -109,7 +104,7 @@ void ApplyActions(Window* mainWindow, NodeList& tree) {
   ForEachLeaf(tree, [&](LinkEntry& entry) {
     if (entry.isLink()) {
       StepProgress(mainWindow);
-      if (IsProblem(entry.checkResult.load(std::memory_order_acquire))) {
+      if (IsProblemResult(entry.checkResult.load(std::memory_order_acquire))) {
         if (entry.action == ACTION_SHIFT) {
           LinkEntry* copy = new (std::nothrow) LinkEntry(entry);
           if (copy && IsWholeCopy(*copy, entry)) {

@@ -31,10 +31,6 @@ int32_t OtherKind(int32_t kind) {
   return kind == SOURCE_BOOKMARKS ? SOURCE_FAVORITES : SOURCE_BOOKMARKS;
 }
 
-bool IsNotFoundGroup(int32_t result) {
-  return result == CHECK_NOT_FOUND || result == CHECK_FORBIDDEN || result == CHECK_INVALID_HOST;
-}
-
 bool MayHaveCounterpart(const LinkEntry& entry) {
   return entry.name != nullptr && entry.url.length > 0 && entry.children.isEmpty();
 }
@@ -145,6 +141,14 @@ void CountProblems(const NodeList& list, int32_t& broken, int32_t& moved, int32_
   });
 }
 
+int32_t CountCertificateProblems(const NodeList& list) {
+  int32_t count = 0;
+  ForEachLeaf(list, [&](LinkEntry& entry) {
+    if (entry.checkResult.load(std::memory_order_acquire) == CHECK_CERTIFICATE) ++count;
+  });
+  return count;
+}
+
 void SetActions(int32_t group, int32_t action, NodeList& list) {
   uint32_t flags = settings ? settings->flags : 0;
   int32_t brokenDefault = (flags & FLAG_BROKEN_SHIFT)    ? ACTION_SHIFT
@@ -153,7 +157,10 @@ void SetActions(int32_t group, int32_t action, NodeList& list) {
   int32_t movedDefault = (flags & FLAG_MOVED_UPDATE) ? ACTION_UPDATE : ACTION_LEAVE;
   ForEachLeaf(list, [&](LinkEntry& entry) {
     int32_t result = entry.checkResult.load(std::memory_order_acquire);
-    if (IsNotFoundGroup(result)) {
+    if (result == CHECK_CERTIFICATE) {
+      // The page may still be there: only the user, link by link, decides otherwise.
+      if (group == GROUP_DEFAULTS) entry.action = ACTION_LEAVE;
+    } else if (IsNotFoundGroupResult(result)) {
       if (group == GROUP_DEFAULTS)
         entry.action = brokenDefault;
       else if (group == GROUP_NOT_FOUND)
@@ -177,10 +184,11 @@ int ReportResults(Window* mainWindow, NodeList& tree, int32_t linkCount) {
 
   int32_t broken = 0, moved = 0, invalid = 0;
   CountProblems(tree, broken, moved, invalid);
+  int32_t certificates = CountCertificateProblems(tree);
   int64_t total = static_cast<int64_t>(broken) + moved + invalid;
-  if (total == 0) {
+  if (total == 0 && certificates == 0) {
     AppendLog(mainWindow, IDC_LOG, "All your links appear to be working!\r\n\r\n");
-  } else {
+  } else if (total != 0) {
     // Wide arithmetic: the count times 100 must not wrap for any tree.
     uint64_t percentage = 0;
     if (linkCount != 0)
@@ -195,12 +203,19 @@ int ReportResults(Window* mainWindow, NodeList& tree, int32_t linkCount) {
                (flags & FLAG_FORBIDDEN_AS_NOT_FOUND) ? "403/404" : "404", static_cast<long>(moved),
                moved == 1 ? "k" : "ks", static_cast<long>(invalid), invalid == 1 ? "t" : "ts",
                static_cast<long>(total), percentText, "don't work.");
-    SetActions(GROUP_DEFAULTS, 0, tree);
   }
+  if (certificates != 0)
+    AppendLogF(mainWindow, IDC_LOG,
+               "Found %ld lin%s with a certificate problem (the page may still be there): "
+               "%s left as %s unless you choose otherwise.\r\n\r\n",
+               static_cast<long>(certificates), certificates == 1 ? "k" : "ks",
+               certificates == 1 ? "it is" : "they are", certificates == 1 ? "it is" : "they are");
+  if (total != 0 || certificates != 0) SetActions(GROUP_DEFAULTS, 0, tree);
 
   bool askBroken = (flags & FLAG_BROKEN_ASK) != 0;
   bool askMoved = (flags & FLAG_MOVED_ASK) != 0;
-  if ((askBroken && broken + invalid > 0) || (askMoved && moved > 0)) {
+  if ((askBroken && static_cast<int64_t>(broken) + invalid + certificates > 0) ||
+      (askMoved && moved > 0)) {
     const ResultsPresenter& presenter = Presenter();
     if (!presenter) return ShowResultsDialog(mainWindow, tree);
     return presenter(mainWindow, tree) == 1 ? 1 : 0;

@@ -32,6 +32,8 @@ LinkEntry* FindCounterpart(const NodeList& root, const LinkEntry& entry, int32_t
 // Adds the problem links of list and everything below it to the three counters: 404 and 403
 // to broken, 301 to moved, 2000 to invalid.
 void CountProblems(const NodeList& list, int32_t& broken, int32_t& moved, int32_t& invalid);
+// The links whose secure server's certificate did not verify.
+int32_t CountCertificateProblems(const NodeList& list);
 
 // Problem groups for SetActions.
 constexpr int32_t GROUP_DEFAULTS = 0;

@@ -11,12 +11,6 @@
 
 namespace {
 
-bool IsNotFoundGroup(int32_t result) {
-  return result == CHECK_NOT_FOUND || result == CHECK_FORBIDDEN || result == CHECK_INVALID_HOST;
-}
-
-bool IsProblem(int32_t result) { return result == CHECK_MOVED || IsNotFoundGroup(result); }
-
 // A row's item data is the address of its entry.
 LinkEntry* EntryOf(ItemData data) {
   return reinterpret_cast<LinkEntry*>(data);  // NOLINT(performance-no-int-to-ptr)
@@ -53,7 +47,7 @@ void AddProblemItems(Controls& controls, NodeList& tree) {
         node = entry->children.head();
         continue;
       }
-      if (IsProblem(entry->checkResult.load())) {
+      if (IsProblemResult(entry->checkResult.load())) {
         int at = controls.insertListRow(IDC_RESULTS_LIST, row, reinterpret_cast<ItemData>(entry),
                                         nullptr);
         if (at >= 0) ++row;
@@ -67,7 +61,7 @@ void StepAction(LinkEntry& entry) {
   int32_t result = entry.checkResult.load();
   if (result == CHECK_MOVED) {
     entry.action = entry.action == ACTION_UPDATE ? ACTION_LEAVE : ACTION_UPDATE;
-  } else if (IsNotFoundGroup(result)) {
+  } else if (IsNotFoundGroupResult(result)) {
     int32_t next = entry.action + 1;
     entry.action = next > ACTION_SHIFT || next < ACTION_LEAVE ? ACTION_LEAVE : next;
   }
@@ -169,6 +163,8 @@ const char* GetResultText(const LinkEntry& entry, int column) {
           return "Moved";
         case CHECK_INVALID_HOST:
           return "Invalid host";
+        case CHECK_CERTIFICATE:
+          return "Certificate";
         case CHECK_FORBIDDEN:
           return "Forbidden";
         default:
@@ -246,7 +242,7 @@ void ShowResultsMenu(Window& dialog, int row, int screenX, int screenY) {
   if (!entry) return;
   bool hasNewUrl = !entry->newUrl.isEmpty();
   std::vector<MenuItem> items;
-  if (IsNotFoundGroup(entry->checkResult.load())) {
+  if (IsNotFoundGroupResult(entry->checkResult.load())) {
     items = {{ACTION_DELETE, "&Delete"},         {ACTION_SHIFT, "&Shift"},
              {ACTION_LEAVE, "&Leave"},           {0, nullptr},
              {RESULTS_MENU_BROWSER, "&Browser"}, {0, nullptr},

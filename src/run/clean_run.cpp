@@ -136,7 +136,7 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
       result.applied = ReportResults(mainWindow, tree, linkCount) != 0;
       int32_t broken = 0, moved = 0, invalid = 0;
       CountProblems(tree, broken, moved, invalid);
-      result.problems = broken + moved + invalid;
+      result.problems = broken + moved + invalid + CountCertificateProblems(tree);
       if (result.applied) ApplyActions(mainWindow, tree);
     }
     mainWindow->post([](Controls& c) { c.deleteAllListRows(IDC_THREAD_LIST); });

@@ -29,6 +29,18 @@ constexpr int32_t CHECK_MOVED = 301;
 constexpr int32_t CHECK_FORBIDDEN = 403;
 constexpr int32_t CHECK_NOT_FOUND = 404;
 constexpr int32_t CHECK_INVALID_HOST = 2000;
+// A secure server whose certificate did not verify: the page may be there or not.
+constexpr int32_t CHECK_CERTIFICATE = 2001;
+
+// The results the results dialog lists in its not-found group (offered Delete, Shift and
+// Leave), and all the results it lists (that group and the moved links).
+inline bool IsNotFoundGroupResult(int32_t result) {
+  return result == CHECK_NOT_FOUND || result == CHECK_FORBIDDEN || result == CHECK_INVALID_HOST ||
+         result == CHECK_CERTIFICATE;
+}
+inline bool IsProblemResult(int32_t result) {
+  return result == CHECK_MOVED || IsNotFoundGroupResult(result);
+}
 
 struct Node {
   Node* next = nullptr;

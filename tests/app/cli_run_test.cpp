@@ -22,6 +22,7 @@
 #include "platform/net.h"
 #include "support/chromium_files.h"
 #include "support/http_test_server.h"
+#include "support/test_authority.h"
 
 extern char** environ;
 
@@ -439,6 +440,47 @@ TEST_F(CliProgramTest, RunAgainstTheLoopbackServer) {
   std::string saved = ReadWhole(dir_ / "b.htm");
   EXPECT_EQ(saved.find("/gone"), std::string::npos);
   EXPECT_NE(saved.find("/ok"), std::string::npos);
+}
+
+TEST_F(CliProgramTest, MixedPlainAndSecureLinks) {
+  TestAuthority& authority = TestAuthority::Shared();  // the program inherits the trust
+  HttpTestServer secure;
+  secure.setTls(authority.issue({"127.0.0.1"}));
+  secure.setReply("/ok", HttpTestServer::Reply::Status("HTTP/1.0 200 OK"));
+  secure.setReply("/new", HttpTestServer::Reply::Status("HTTP/1.0 200 OK"));
+  HttpTestServer expired;
+  expired.setTls(authority.issue({"127.0.0.1"}, CertificateKind::Expired));
+  server_.setReply("/upgrade",
+                   HttpTestServer::Reply::Status("HTTP/1.1 301 Moved Permanently",
+                                                 "Location: " + secure.url("/new") + "\r\n"));
+  std::string links[][2] = {
+      {server_.url("/ok"), "Plain"},      {secure.url("/ok"), "Secure"},
+      {secure.url("/gone"), "Gone"},      {expired.url("/old"), "Stale"},
+      {server_.url("/upgrade"), "Moved"},
+  };
+  std::string text = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n";
+  for (auto& link : links) text += "<DT><A HREF=\"" + link[0] + "\">" + link[1] + "</A>\r\n";
+  WriteWhole(dir_ / "b.htm", text + "</DL><p>\r\n");
+
+  EXPECT_EQ(RunProgram({"--bookmarks", (dir_ / "b.htm").string(), "--broken", "delete", "--moved",
+                        "update"}),
+            1);
+  EXPECT_NE(out_.find("Checking 5 URLs..."), std::string::npos) << out_;
+  EXPECT_NE(out_.find(": Certificate problem - certificate has expired\n"), std::string::npos);
+  EXPECT_NE(out_.find("Found 1 broken link (Status 404), 1 moved link (Status 301),\nand 0 "
+                      "invalid hosts (2 in total). 40% of your links don't work.\n\nFound 1 "
+                      "link with a certificate problem"),
+            std::string::npos)
+      << out_;
+  for (const std::string& line :
+       {"Not found: " + secure.url("/gone") + "\n", "Certificate: " + expired.url("/old") + "\n",
+        "Moved: " + server_.url("/upgrade") + "\n"})
+    EXPECT_NE(out_.find(line), std::string::npos) << line;
+  std::string saved = ReadWhole(dir_ / "b.htm");
+  EXPECT_EQ(saved.find("/gone"), std::string::npos);
+  EXPECT_EQ(saved.find("/upgrade"), std::string::npos);
+  for (const std::string& kept : {secure.url("/ok"), secure.url("/new"), expired.url("/old")})
+    EXPECT_NE(saved.find(kept), std::string::npos) << kept;
 }
 
 TEST_F(CliProgramTest, CtrlCAbortsAfterTheWorkersAndSavesNothing) {

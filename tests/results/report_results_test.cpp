@@ -210,6 +210,52 @@ TEST_F(ReportResultsTest, SetActionsByGroup) {
   EXPECT_EQ(folder->action, ACTION_LEAVE);
 }
 
+TEST_F(ReportResultsTest, CertificateProblemsAreLeftAloneUnlessTheUserChooses) {
+  LinkEntry* cert = Link(tree_, "c", "https://c/", SOURCE_BOOKMARKS, CHECK_CERTIFICATE);
+  LinkEntry* broken = Link(tree_, "b", "http://b/", SOURCE_BOOKMARKS, CHECK_NOT_FOUND);
+  struct Case {
+    uint32_t flags;
+    int shown;        // the dialog was asked for
+    int32_t action;   // the certificate link's action afterwards
+    const char* log;  // the summary
+  } cases[] = {
+      {FLAG_BROKEN_DELETE, 0, ACTION_LEAVE,
+       "Found 1 broken link (Status 404), 0 moved links (Status 301),\r\nand 0 invalid hosts (1 "
+       "in total). 50% of your links don't work.\r\n\r\nFound 1 link with a certificate "
+       "problem (the page may still be there): it is left as it is unless you choose "
+       "otherwise.\r\n\r\n"},
+      {FLAG_BROKEN_SHIFT, 0, ACTION_LEAVE, nullptr},
+      {FLAG_BROKEN_ASK, 1, ACTION_LEAVE, nullptr},
+  };
+  UsePresenter();
+  for (auto& c : cases) {
+    HeadlessMainWindow main;
+    record_.flags = c.flags;
+    cert->action = ACTION_DELETE;
+    shown_ = 0;
+    EXPECT_EQ(ReportResults(main.window, tree_, 2), 1);
+    EXPECT_EQ(shown_, c.shown);
+    EXPECT_EQ(cert->action, c.action);
+    if (c.log) {
+      EXPECT_EQ(main.log(), c.log);
+    }
+  }
+  SetActions(GROUP_NOT_FOUND, ACTION_DELETE, tree_);  // "all broken links" in the dialog
+  EXPECT_EQ(cert->action, ACTION_LEAVE);
+  EXPECT_EQ(broken->action, ACTION_DELETE);
+
+  // Certificate problems alone: no claim that everything works, and the dialog still asks.
+  broken->unlink();
+  delete broken;
+  HeadlessMainWindow main;
+  record_.flags = FLAG_BROKEN_ASK;
+  shown_ = 0;
+  ReportResults(main.window, tree_, 1);
+  EXPECT_EQ(shown_, 1);
+  EXPECT_EQ(main.log().find("All your links"), std::string::npos);
+  EXPECT_NE(main.log().find("Found 1 link with a certificate problem"), std::string::npos);
+}
+
 TEST_F(ReportResultsTest, TwinsInOtherLetterCaseMergeIntoTheBookmark) {
   HeadlessMainWindow main;
   record_.flags = FLAG_SYNCHRONISE;

@@ -134,6 +134,7 @@ TEST_F(ResultsDialogTest, CellTextsFollowTheEntry) {
   AddLink(tree_, "c both", "http://3.test/", CHECK_INVALID_HOST, 3, ACTION_LEAVE);
   AddLink(tree_, "d moved", "http://4.test/", CHECK_MOVED, 3, ACTION_UPDATE, "http://4.test/new");
   AddLink(tree_, "e moved", "http://5.test/", CHECK_MOVED, SOURCE_FAVORITES, ACTION_LEAVE);
+  AddLink(tree_, "f cert", "https://6.test/", CHECK_CERTIFICATE, SOURCE_BOOKMARKS, ACTION_LEAVE);
   Open();
 
   std::vector<std::vector<std::string>> rows = dialog_->rows(IDC_RESULTS_LIST);
@@ -143,6 +144,7 @@ TEST_F(ResultsDialogTest, CellTextsFollowTheEntry) {
       {"c both", "Both", "Invalid host", "Leave", "http://3.test/", ""},
       {"d moved", "Both", "Moved", "Update", "http://4.test/", "http://4.test/new"},
       {"e moved", "Fav", "Moved", "Leave", "http://5.test/", ""},
+      {"f cert", "Book", "Certificate", "Leave", "https://6.test/", ""},
   };
   EXPECT_EQ(rows, expected);
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,6 +51,10 @@ struct HttpTestServer::Connection {
   size_t part = 0;
   size_t sent = 0;
   Clock::time_point due;
+  SSL* ssl = nullptr;
+  bool handshaking = false;
+  bool tunnelled = false;  // a CONNECT opened a tunnel: requests come from inside it
+  bool wantWrite = false;  // TLS needs the socket writable before it can go on
 };
 
 HttpTestServer::Reply HttpTestServer::Reply::Status(const std::string& statusLine,
@@ -62,6 +67,12 @@ HttpTestServer::Reply HttpTestServer::Reply::Status(const std::string& statusLin
 HttpTestServer::Reply HttpTestServer::Reply::Raw(const std::string& bytes) {
   Reply r;
   r.parts.push_back(bytes);
+  return r;
+}
+
+HttpTestServer::Reply HttpTestServer::Reply::Tunnel() {
+  Reply r = Status("HTTP/1.0 200 Connection established");
+  r.opensTunnel = true;
   return r;
 }
 
@@ -137,7 +148,99 @@ HttpTestServer::~HttpTestServer() {
 }
 
 std::string HttpTestServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  std::lock_guard<std::mutex> hold(lock_);
+  return (tls_ && !proxyMode_ ? "https://127.0.0.1:" : "http://127.0.0.1:") +
+         std::to_string(port_) + path;
+}
+
+void HttpTestServer::setTls(const TlsIdentity& identity, bool oldProtocolsOnly) {
+  std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+  SSL_CTX* c = context.get();
+  if (oldProtocolsOnly) {
+    SSL_CTX_set_security_level(c, 0);
+    SSL_CTX_set_cipher_list(c, "DEFAULT:@SECLEVEL=0");
+    SSL_CTX_set_min_proto_version(c, TLS1_VERSION);
+    SSL_CTX_set_max_proto_version(c, TLS1_1_VERSION);
+  } else {
+    SSL_CTX_set_min_proto_version(c, TLS1_2_VERSION);
+  }
+  SSL_CTX_use_certificate(c, identity.certificate.get());
+  SSL_CTX_use_PrivateKey(c, identity.key.get());
+  SSL_CTX_set_mode(c, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  SSL_CTX_set_session_id_context(c, reinterpret_cast<const unsigned char*>("qf"), 2);
+  std::lock_guard<std::mutex> hold(lock_);
+  tls_ = std::move(context);
+}
+
+void HttpTestServer::setEagerReplies(bool on) {
+  std::lock_guard<std::mutex> hold(lock_);
+  eager_ = on;
+}
+
+int HttpTestServer::handshakes() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return handshakes_;
+}
+
+int HttpTestServer::resumedHandshakes() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return resumed_;
+}
+
+// Lock held by caller.
+void HttpTestServer::startTls(Connection& c) {
+  c.ssl = SSL_new(tls_.get());
+  SSL_set_fd(c.ssl, c.fd);
+  SSL_set_accept_state(c.ssl);
+  c.handshaking = true;
+}
+
+long HttpTestServer::receive(Connection& c, char* data, size_t size) {
+  if (!c.ssl) {
+    ssize_t n = ::recv(c.fd, data, size, 0);
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -1 : -2;
+    return static_cast<long>(n);
+  }
+  c.wantWrite = false;
+  ERR_clear_error();
+  if (c.handshaking) {
+    int result = SSL_do_handshake(c.ssl);
+    if (result != 1) {
+      int error = SSL_get_error(c.ssl, result);
+      ERR_clear_error();
+      c.wantWrite = error == SSL_ERROR_WANT_WRITE;
+      return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? -1 : -2;
+    }
+    c.handshaking = false;
+    std::lock_guard<std::mutex> hold(lock_);
+    ++handshakes_;
+    if (SSL_session_reused(c.ssl)) ++resumed_;
+  }
+  size_t n = 0;
+  int result = SSL_read_ex(c.ssl, data, size, &n);
+  if (result == 1) return static_cast<long>(n);
+  int error = SSL_get_error(c.ssl, result);
+  ERR_clear_error();
+  c.wantWrite = error == SSL_ERROR_WANT_WRITE;
+  if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return -1;
+  return error == SSL_ERROR_ZERO_RETURN || error == SSL_ERROR_SYSCALL ? 0 : -2;
+}
+
+long HttpTestServer::transmit(Connection& c, const char* data, size_t size) {
+  if (!c.ssl) {
+    ssize_t n = ::send(c.fd, data, size, MSG_NOSIGNAL);
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? -1 : -2;
+    return static_cast<long>(n);
+  }
+  if (c.handshaking) return -1;
+  ERR_clear_error();
+  size_t n = 0;
+  int result = SSL_write_ex(c.ssl, data, size, &n);
+  if (result == 1) return static_cast<long>(n);
+  int error = SSL_get_error(c.ssl, result);
+  ERR_clear_error();
+  c.wantWrite = error == SSL_ERROR_WANT_WRITE;
+  return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? -1 : -2;
 }
 
 void HttpTestServer::setReply(const std::string& target, Reply reply) {
@@ -210,7 +313,8 @@ bool HttpTestServer::beginReply(Connection& c) {
         space + 1, second == std::string::npos ? std::string::npos : second - space - 1);
   }
   auto found = replies_.find(request.target);
-  if (proxyMode_ && request.target.compare(0, 7, "http://") != 0)
+  if (proxyMode_ && !c.tunnelled && request.method != "CONNECT" &&
+      request.target.compare(0, 7, "http://") != 0)
     c.reply = Reply::Status("HTTP/1.0 400 Bad Request");
   else
     c.reply = found != replies_.end() ? found->second : defaultReply_;
@@ -239,6 +343,12 @@ void HttpTestServer::serve() {
       --inFlight_;
       c.answering = false;
     }
+    if (c.ssl) {
+      if (!c.handshaking) SSL_shutdown(c.ssl);
+      ERR_clear_error();
+      SSL_free(c.ssl);
+      c.ssl = nullptr;
+    }
     ::close(c.fd);
     c.fd = -1;
   };
@@ -264,9 +374,9 @@ void HttpTestServer::serve() {
       while (c.part < c.reply.parts.size() && c.due <= now) {
         const std::string& part = c.reply.parts[c.part];
         if (c.sent < part.size()) {
-          ssize_t n = ::send(c.fd, part.data() + c.sent, part.size() - c.sent, MSG_NOSIGNAL);
+          long n = transmit(c, part.data() + c.sent, part.size() - c.sent);
           if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+            if (n == -1) break;
             finish(c);
             break;
           }
@@ -279,6 +389,18 @@ void HttpTestServer::serve() {
       }
       if (c.fd < 0) continue;
       if (c.part >= c.reply.parts.size()) {
+        if (c.reply.opensTunnel && !c.tunnelled) {
+          // The tunnel is open: TLS from here on, then the request from inside it.
+          std::lock_guard<std::mutex> hold(lock_);
+          --inFlight_;
+          c.answering = false;
+          c.tunnelled = true;
+          c.requestDone = false;
+          c.in.clear();
+          c.reply = Reply();
+          if (tls_) startTls(c);
+          continue;
+        }
         if (!c.reply.keepOpen) {
           finish(c);
           continue;
@@ -302,7 +424,8 @@ void HttpTestServer::serve() {
     for (Connection& c : connections) {
       short events = POLLIN;
       // A part that is due but still unsent found the socket full: wait until it drains.
-      if (c.requestDone && !c.waitingGate && c.part < c.reply.parts.size() && c.due <= now)
+      if ((c.requestDone && !c.waitingGate && c.part < c.reply.parts.size() && c.due <= now) ||
+          c.wantWrite)
         events |= POLLOUT;
       watches.push_back({c.fd, events, 0});
       owners.push_back(&c);
@@ -318,25 +441,36 @@ void HttpTestServer::serve() {
         if (fd < 0) break;
         connections.emplace_back();
         connections.back().fd = fd;
+        std::lock_guard<std::mutex> hold(lock_);
+        if (tls_ && !proxyMode_) startTls(connections.back());
       }
     }
     for (size_t i = 2; i < watches.size(); ++i) {
       Connection& c = *owners[i - 2];
-      if (!(watches[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      ssize_t n = ::recv(c.fd, chunk, sizeof chunk, 0);
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
-      if (n <= 0) {
-        finish(c);  // the client closed (or failed): nothing more to say to it
-        continue;
-      }
-      if (c.requestDone) continue;  // anything after the head is ignored
-      c.in.append(chunk, static_cast<size_t>(n));
-      if (HeadEnd(c.in) != std::string::npos) {
+      if (!(watches[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR))) continue;
+      // TLS may hold decrypted bytes that the socket no longer shows: read until it waits.
+      for (;;) {
+        long n = receive(c, chunk, sizeof chunk);
+        if (n == -1) break;
+        if (n <= 0) {
+          finish(c);  // the client closed (or failed): nothing more to say to it
+          break;
+        }
+        if (c.requestDone) continue;  // anything after the head is ignored
+        c.in.append(chunk, static_cast<size_t>(n));
+        bool eager;
         {
           std::lock_guard<std::mutex> hold(lock_);
-          beginReply(c);
+          eager = eager_;
         }
-        arrived_.notify_all();
+        if (eager || HeadEnd(c.in) != std::string::npos) {
+          {
+            std::lock_guard<std::mutex> hold(lock_);
+            beginReply(c);
+          }
+          arrived_.notify_all();
+        }
+        if (!c.ssl) break;
       }
     }
     connections.remove_if([](const Connection& c) { return c.fd < 0; });

@@ -14,18 +14,28 @@
 // the client closes it or the server stops. A reply with a gate waits until openGate() of
 // that name. As a proxy (setProxyMode) it answers 400 to a target that is not an absolute
 // "http://" address; replies are then set per absolute target.
+// With setTls the server speaks TLS on every connection (url() then gives "https://"); as a
+// proxy it then opens a tunnel for a CONNECT request answered by Reply::Tunnel(), speaks
+// TLS inside it and answers the request that comes through it by its target as usual.
+// With setEagerReplies a reply goes out as soon as anything arrives, as a plain HTTP server
+// answers a TLS greeting.
 // Many connections are served at once (non-blocking sockets, one poll loop), so a pool of
 // 64 checking threads never waits for the server. Every method may be called from any thread.
 #pragma once
 
+#include <openssl/ssl.h>
+
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/test_authority.h"
 
 class HttpTestServer {
  public:
@@ -39,6 +49,9 @@ class HttpTestServer {
     static Reply Status(const std::string& statusLine, const std::string& headers = "");
     static Reply Raw(const std::string& bytes);  // exactly these bytes, then close
     static Reply Silent();                       // accepts, reads, never answers
+    // "HTTP/1.0 200 Connection established", then TLS inside the tunnel (proxy mode).
+    static Reply Tunnel();
+    bool opensTunnel = false;
     Reply& delayed(int ms) {
       pauseMs = ms;
       return *this;
@@ -69,7 +82,12 @@ class HttpTestServer {
   void setReply(const std::string& target, Reply reply);
   void setDefaultReply(Reply reply);
   void setProxyMode(bool on);
-  void setRecording(bool on);  // off: requests are counted but not kept (benchmarks)
+  // Speaks TLS with this identity from now on. oldProtocolsOnly: TLS 1.0 and 1.1 only.
+  void setTls(const TlsIdentity& identity, bool oldProtocolsOnly = false);
+  void setEagerReplies(bool on);
+  int handshakes() const;         // TLS handshakes completed
+  int resumedHandshakes() const;  // of which resumed an earlier session
+  void setRecording(bool on);     // off: requests are counted but not kept (benchmarks)
   void openGate(const std::string& name);
 
   std::vector<Request> requests() const;
@@ -85,6 +103,9 @@ class HttpTestServer {
   void serve();
   void wake();
   bool beginReply(Connection& c);
+  void startTls(Connection& c);
+  long receive(Connection& c, char* data, size_t size);  // -1: nothing yet, -2: failed
+  long transmit(Connection& c, const char* data, size_t size);
 
   int listenFd_ = -1;
   int wakeRead_ = -1, wakeWrite_ = -1;
@@ -96,6 +117,9 @@ class HttpTestServer {
   bool stopping_ = false;
   bool proxyMode_ = false;
   bool recording_ = true;
+  bool eager_ = false;
+  std::shared_ptr<SSL_CTX> tls_;
+  int handshakes_ = 0, resumed_ = 0;
   std::map<std::string, Reply> replies_;
   Reply defaultReply_;
   std::set<std::string> openGates_;
