@@ -36,6 +36,7 @@ struct TlsConnection {
   SSL* ssl = nullptr;
   std::shared_ptr<TlsClient> client;
   std::string key;
+  bool failed = false;  // after a fatal error no closing notice may be sent
 };
 
 namespace {
@@ -159,6 +160,7 @@ TlsStep StepOf(TlsConnection* connection, int result, bool handshaking, TlsFailu
       break;
   }
   if (!found.error) found.error = NET_ECONNABORTED;
+  connection->failed = true;
   if (failure) *failure = std::move(found);
   return TlsStep::Failed;
 }
@@ -268,7 +270,7 @@ bool TlsResumed(const TlsConnection* connection) {
 void TlsClose(TlsConnection* connection) {
   if (!connection) return;
   if (connection->ssl) {
-    if (SSL_is_init_finished(connection->ssl)) SSL_shutdown(connection->ssl);
+    if (!connection->failed && SSL_is_init_finished(connection->ssl)) SSL_shutdown(connection->ssl);
     ERR_clear_error();
     SSL_free(connection->ssl);
   }

@@ -7,6 +7,7 @@
 
 #include "check/probe.h"
 #include "check/recording_window.h"
+#include "check/scheduler.h"
 #include "support/http_test_server.h"
 #include "support/test_authority.h"
 #include "tree/settings.h"
@@ -139,6 +140,7 @@ TEST_F(SecureProbeTest, ServersThatDoNotSpeakTlsLeaveTheLinkUnchanged) {
        "3: Secure connection failed - no protocol version or cipher that both sides "
        "accept ("},
       {"silent", "3: Valid HTTP response not received (timed out)\r\n"},
+      {"trickle", "3: Valid HTTP response not received (timed out)\r\n"},
   };
   for (auto& c : cases) {
     HttpTestServer server;
@@ -151,11 +153,23 @@ TEST_F(SecureProbeTest, ServersThatDoNotSpeakTlsLeaveTheLinkUnchanged) {
       server.setDefaultReply(Reply::Raw(""));
     } else if (what == "old") {
       server.setTls(authority_->issue({"localhost"}), true);
-    } else {
+    } else if (what == "silent") {
       own_.timeout = 1;
       server.setDefaultReply(Reply::Silent());
+    } else {
+      // A record header that promises 16 kB, then a byte well within each time-out: only
+      // the deadline of the exchange (twice the time-out here) ends the handshake.
+      own_.timeout = 1;
+      socketTuning.deadlineSlackMs = 0;
+      Reply trickle;
+      trickle.parts.assign(60, "x");
+      trickle.parts[0] = std::string("\x16\x03\x03\x40\x00", 5);
+      trickle.pauseMs = 100;
+      server.setEagerReplies(true);
+      server.setDefaultReply(trickle);
     }
     probe(at("localhost", server, "/x"));
+    socketTuning = SocketTuning();
     EXPECT_TRUE(logHas(c.logEnding)) << c.what << "\n" << window_.log();
     EXPECT_EQ(entry_->checkResult.load(), CHECK_NONE) << c.what;
     EXPECT_EQ(entry_->lastVisit, 0) << c.what;
@@ -247,6 +261,29 @@ TEST_F(SecureProbeTest, SessionsAreResumedPerHostWithinARun) {
     EXPECT_EQ(server.resumedHandshakes(), step.resumedAfter) << step.host;
   }
   EXPECT_EQ(server.handshakes(), 6);
+}
+
+TEST_F(SecureProbeTest, ManyWorkersShareTheSessionsOfARun) {
+  HttpTestServer server;
+  server.setTls(authority_->issue({"127.0.0.1", "localhost"}));
+  server.setRecording(false);
+  server.setDefaultReply(Reply::Status("HTTP/1.0 200 OK"));
+  own_.flags = FLAG_CLEAN_BOOKMARKS;
+  own_.threadCount = 16;
+  NodeList tree;
+  const int links = 48;
+  for (int i = 0; i < links; ++i) {
+    std::string url = at(i % 2 ? "localhost" : "127.0.0.1", server, "/") + std::to_string(i);
+    tree.addTail(new LinkEntry("t", url.c_str(), 0));
+  }
+  EXPECT_TRUE(CheckAllLinks(nullptr, tree, tree));
+  int ok = 0;
+  for (Node* n = tree.head(); n->next; n = n->next) ok += LinkEntry::of(n)->checkResult == 200;
+  FreeTree(tree);
+  EXPECT_EQ(ok, links);
+  EXPECT_EQ(server.handshakes(), links);
+  // The first workers start before any session is known; the later ones resume.
+  EXPECT_GT(server.resumedHandshakes(), 0);
 }
 
 }  // namespace
