@@ -20,6 +20,7 @@
 #include "run/clean_run.h"
 #include "stores/bookmark_store.h"
 #include "stores/browser_profiles.h"
+#include "stores/firefox_profile.h"
 #include "ui/progress.h"
 #include "results/report_results.h"
 #include "results/results_dialog.h"
@@ -265,9 +266,14 @@ CliSession* activeSession = nullptr;  // guarded by SessionLock()
 std::atomic<bool> interrupted{false};
 
 bool BookmarkFileReadable(const char* path) {
+  // A Firefox profile folder stands for the places.sqlite inside it.
+  std::string places, profile;
+  std::string file = ClassifyFirefoxStore(path, places, profile) == FirefoxStoreKind::Places
+                         ? places
+                         : std::string(path);
   std::error_code failure;
-  if (!std::filesystem::is_regular_file(path, failure)) return false;
-  std::ifstream in(path, std::ios::binary);
+  if (!std::filesystem::is_regular_file(file, failure)) return false;
+  std::ifstream in(file, std::ios::binary);
   return in.is_open();
 }
 

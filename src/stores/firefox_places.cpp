@@ -3,8 +3,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -67,8 +67,10 @@ class Database {
   // immutable instead, which reads the file alone.
   int openReadOnly(const std::string& path) {
     if (!InWalMode(path)) return open(path, SQLITE_OPEN_READONLY);
-    std::string uri = "file:";
-    for (char c : fs::path(path).generic_string()) {
+    std::string generic = fs::path(path).generic_string();
+    // A path with a drive letter becomes an absolute address of its own ("file:///C:/...").
+    std::string uri = generic.size() > 1 && generic[1] == ':' ? "file:///" : "file:";
+    for (char c : generic) {
       if (c == '%' || c == '?' || c == '#') {
         char escaped[4];
         std::snprintf(escaped, sizeof escaped, "%%%02x", static_cast<unsigned char>(c));

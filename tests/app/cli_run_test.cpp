@@ -22,6 +22,7 @@
 #include "platform/net.h"
 #include "support/chromium_files.h"
 #include "support/http_test_server.h"
+#include "support/places_fixture.h"
 #include "support/test_authority.h"
 
 extern char** environ;
@@ -315,6 +316,33 @@ TEST_F(CliRunTest, BrowsersBookmarksFileIsListedCleanedAndSynchronised) {
                 .find(server_.url("/old")),
             std::string::npos);
   EXPECT_EQ(ReadWhole(fs::path(file.string() + ".bak")), text);
+}
+
+// A Firefox profile folder is a bookmark store the run reads; the output ends with how to
+// apply the backup it wrote.
+TEST_F(CliRunTest, FirefoxProfileRunEndsWithHowToRestoreTheBackup) {
+  fs::path profile = dir_ / "profile";
+  fs::create_directories(profile);
+  {
+    PlacesFixture db((profile / "places.sqlite").string());
+    db.bookmark(PlacesFixture::kMenu, "Fine", server_.url("/ok"));
+    db.bookmark(PlacesFixture::kToolbar, "Gone", server_.url("/gone"));
+  }
+  EXPECT_EQ(Run({"--bookmarks", profile.string(), "--no-favorites", "--broken", "delete", "--yes",
+                 "--threads", "1", "--timeout", "10", "--retries", "0"}),
+            CLI_EXIT_PROBLEMS)
+      << err_;
+  EXPECT_EQ(err_, "");
+  std::vector<fs::path> backups;
+  for (const auto& f : fs::directory_iterator(profile / "bookmarkbackups"))
+    backups.push_back(f.path());
+  ASSERT_EQ(backups.size(), 1u);
+  std::string last = out_.substr(out_.rfind("\n\n") + 2);
+  EXPECT_EQ(last.find("Firefox's bookmarks were checked. To apply the changes, open Firefox > "
+                      "Bookmarks > Manage Bookmarks > Import and Backup > Restore"),
+            0u)
+      << out_;
+  EXPECT_NE(last.find("The backup is " + backups[0].string()), std::string::npos) << out_;
 }
 
 TEST_F(CliRunTest, InterruptAtAnyMomentEndsAsAborted) {

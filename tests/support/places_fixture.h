@@ -19,6 +19,9 @@ class PlacesFixture {
         "typed INTEGER DEFAULT 0 NOT NULL, frecency INTEGER DEFAULT -1 NOT NULL, "
         "last_visit_date INTEGER, guid TEXT, foreign_count INTEGER DEFAULT 0 NOT NULL, "
         "url_hash INTEGER DEFAULT 0 NOT NULL);"
+        // Firefox finds pages by a hash of the address; here an index on the address itself
+        // keeps making large databases quick.
+        "CREATE UNIQUE INDEX moz_places_url_uniqueindex ON moz_places (url);"
         "CREATE TABLE moz_bookmarks (id INTEGER PRIMARY KEY, type INTEGER, fk INTEGER DEFAULT "
         "NULL, parent INTEGER, position INTEGER, title LONGVARCHAR, keyword_id INTEGER, "
         "folder_type TEXT, dateAdded INTEGER, lastModified INTEGER, guid TEXT, syncStatus "
