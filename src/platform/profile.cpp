@@ -37,6 +37,12 @@ size_t BodyStart(const std::string& text) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// A line's text ends at its first NUL byte: what follows it is no part of any value.
+size_t TextEnd(const std::string& text, const Line& line) {
+  size_t nul = text.find('\0', line.start);
+  return nul < line.end ? nul : line.end;
+}
+
 void Trim(const std::string& text, size_t& start, size_t& end) {
   while (start < end && IsBlank(text[start])) ++start;
   while (end > start && IsBlank(text[end - 1])) --end;
@@ -44,7 +50,7 @@ void Trim(const std::string& text, size_t& start, size_t& end) {
 
 // The section a line opens, or false when it opens none.
 bool SectionOf(const std::string& text, const Line& line, std::string& name) {
-  size_t s = line.start, e = line.end;
+  size_t s = line.start, e = TextEnd(text, line);
   Trim(text, s, e);
   if (s >= e || text[s] != '[') return false;
   size_t close = text.find(']', s + 1);
@@ -62,7 +68,7 @@ struct KeyLine {
 };
 
 bool KeyOf(const std::string& text, const Line& line, KeyLine& out) {
-  size_t s = line.start, e = line.end;
+  size_t s = line.start, e = TextEnd(text, line);
   Trim(text, s, e);
   if (s >= e || text[s] == ';') return false;
   size_t eq = text.find('=', s);
@@ -102,11 +108,25 @@ std::string LineEndOf(const std::string& text) {
   return "\r\n";
 }
 
+// The value as a line can hold it: without line breaks, and ending at a NUL as it would on
+// reading.
 std::string OneLine(const std::string& value) {
   std::string clean;
-  for (char c : value)
+  for (char c : value) {
+    if (c == '\0') break;
     if (c != '\r' && c != '\n') clean += c;
+  }
   return clean;
+}
+
+// The text written after "key=" so that reading gives back exactly value: a value that
+// reading would change (blanks at either end are trimmed, one pair of matching quotes is
+// taken off) goes inside double quotes, which reading takes off again.
+std::string Encoded(const std::string& value) {
+  bool trimmed = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
+  bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                value.back() == value.front();
+  return trimmed || quoted ? '"' + value + '"' : value;
 }
 
 }  // namespace
@@ -174,7 +194,7 @@ std::string SetProfileString(const std::string& text, const char* section, const
       size_t from = kl.equals + 1;
       while (from < line.end && IsBlank(text[from])) ++from;
       std::string out = text.substr(0, from);
-      out += clean;
+      out += Encoded(clean);
       out.append(text, line.end, std::string::npos);
       return out;
     }
@@ -182,7 +202,7 @@ std::string SetProfileString(const std::string& text, const char* section, const
     Trim(text, s, e);
     if (s < e) insertAfter = &line;
   }
-  std::string entry = std::string(key) + "=" + clean;
+  std::string entry = std::string(key) + "=" + Encoded(clean);
   if (sectionFound) {
     insertAt = insertAfter->next;
     std::string out = text.substr(0, insertAt);

@@ -104,4 +104,36 @@ TEST(ProfileTest, SettingAddsAMissingKeyOrSection) {
             "[InternetShortcut]\r\nURL=http://a/[Evil]x=1\r\n");
 }
 
+TEST(ProfileTest, SetValuesReadBackExactlyAndSettingThemAgainChangesNothing) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string value;
+    std::string readBack;
+  };
+  const Case cases[] = {
+      {"plain", "plain"},
+      {" https://example.com/", " https://example.com/"},
+      {"https://example.com/\t", "https://example.com/\t"},
+      {"\"quoted\"", "\"quoted\""},
+      {"'single'", "'single'"},
+      {"\"half", "\"half"},
+      {"http://a/\0tail"s, "http://a/"},  // a value ends at its first NUL
+  };
+  for (const Case& c : cases) {
+    for (const std::string& start : {""s, "[InternetShortcut]\nURL=old\nIconIndex=1\n"s}) {
+      std::string once = SetProfileString(start, "InternetShortcut", "URL", c.value);
+      std::string value;
+      ASSERT_TRUE(FindProfileString(once, "InternetShortcut", "URL", value)) << once;
+      EXPECT_EQ(value, c.readBack) << once;
+      EXPECT_EQ(SetProfileString(once, "InternetShortcut", "URL", c.value), once);
+      EXPECT_EQ(once.find('\0'), std::string::npos);
+    }
+  }
+  // On reading, the text of a line ends at a NUL.
+  std::string value;
+  ASSERT_TRUE(FindProfileString("[InternetShortcut]\r\nURL=http://a/ \0b\r\n"s, "InternetShortcut",
+                                "URL", value));
+  EXPECT_EQ(value, "http://a/");
+}
+
 }  // namespace
