@@ -61,6 +61,7 @@ bool DirectoryListing::next(DirectoryItem& item) {
     }
     item.name = name;
     item.isDirectory = S_ISDIR(st.st_mode);
+    item.isRegularFile = S_ISREG(st.st_mode);
     item.device = static_cast<uint64_t>(st.st_dev);
     item.inode = static_cast<uint64_t>(st.st_ino);
     item.creationTime = st.st_mtim.tv_sec;

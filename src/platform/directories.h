@@ -9,7 +9,8 @@
 // One listed item.
 struct DirectoryItem {
   std::string name;
-  bool isDirectory = false;  // a link to a directory counts as one
+  bool isDirectory = false;    // a link to a directory counts as one
+  bool isRegularFile = false;  // likewise a link to a regular file; never a pipe or device
   // Seconds since 1970-01-01 00:00 UTC: the earlier of the birth time (where the file system
   // keeps one) and the modification time, so that a time set with SetFileTimes reads back.
   int64_t creationTime = 0;

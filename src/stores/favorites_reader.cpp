@@ -1,12 +1,13 @@
 #include "stores/favorites_reader.h"
 
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "tree/settings.h"
 #include "platform/directories.h"
 #include "platform/profile.h"
+#include "tree/settings.h"
 
 namespace {
 
@@ -27,10 +28,18 @@ void Insert(NodeList& list, LinkEntry* entry) {
     list.addTail(entry);
 }
 
+// The folder a directory merges into: one of the same name, letter case ignored, that no
+// other directory has given contents yet (two directories whose names differ only in case
+// each keep a folder of their own), the one spelt exactly as the directory first.
 LinkEntry* FindFolder(NodeList& list, const char* name) {
-  Node* hit = list.findByName(nullptr, name);
-  while (hit && LinkEntry::of(hit)->url.length != 0) hit = list.findByName(hit, name);
-  return hit ? LinkEntry::of(hit) : nullptr;
+  LinkEntry* found = nullptr;
+  for (Node* hit = list.findByName(nullptr, name); hit; hit = list.findByName(hit, name)) {
+    LinkEntry* folder = LinkEntry::of(hit);
+    if (folder->url.length != 0 || !folder->shortcutFile.isEmpty()) continue;
+    if (std::strcmp(folder->name, name) == 0) return folder;
+    if (!found) found = folder;
+  }
+  return found;
 }
 
 bool IsShortcutName(const std::string& name) {
@@ -76,7 +85,9 @@ void ReadLevel(TextString& path, NodeList& list, int32_t& linkCount, bool& insid
         // folder's spelling, which on a case-sensitive file system names another directory.
         if (folder->shortcutFile.isEmpty()) folder->shortcutFile.assign(item.name.c_str());
         bool setHere = false;
-        if (item.name == kBrokenLinks && !insideBrokenLinks) {
+        // One flag, not a depth: leaving a "Broken Links" folder inside another one counts
+        // the rest of the outer folder, as the bookmark file's reader does.
+        if (item.name == kBrokenLinks) {
           insideBrokenLinks = true;
           setHere = true;
         }
@@ -85,7 +96,7 @@ void ReadLevel(TextString& path, NodeList& list, int32_t& linkCount, bool& insid
         chain.pop_back();
         if (setHere) insideBrokenLinks = false;
       }
-    } else if (IsShortcutName(item.name)) {
+    } else if (item.isRegularFile && IsShortcutName(item.name)) {
       LinkEntry* entry = NewShortcutEntry(path.c_str(), item.creationTime);
       if (entry) {
         Insert(list, entry);

@@ -1,14 +1,18 @@
 #include "stores/favorites_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+#include <future>
 #include <string>
 
-#include "tree/settings.h"
 #include "platform/directories.h"
 #include "support/scratch_dir.h"
+#include "tree/settings.h"
 
 namespace {
 
@@ -193,6 +197,38 @@ TEST_F(FavoritesReaderTest, LinksBackToAParentAreNotFollowed) {
   std::filesystem::create_directory_symlink(dir_ / "Sub", dir_ / "Sub/Self");
   EXPECT_EQ(Read(dir_.path()), 1);
   EXPECT_EQ(Describe(tree_), "Sub(a)");
+}
+
+TEST_F(FavoritesReaderTest, PipesAndDevicesNamedAsShortcutsArePassedOverWithoutWaiting) {
+  Shortcut("a.url", "http://a.example/");
+  ASSERT_EQ(::mkfifo((dir_ / "pipe.url").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir_ / "zero.url");
+  std::filesystem::create_symlink("/dev/null", dir_ / "null.url");
+  auto reading = std::async(std::launch::async, [this] { return Read(dir_.path()); });
+  if (reading.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    // Let a reader stuck on the pipe go before failing.
+    int writer = ::open((dir_ / "pipe.url").c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+    FAIL() << "reading waited on a pipe";
+  }
+  EXPECT_EQ(reading.get(), 1);
+  EXPECT_EQ(Describe(tree_), "a");
+}
+
+TEST_F(FavoritesReaderTest, DirectoriesDifferingOnlyInCaseStayApart) {
+  LinkEntry* bookmarkFolder = new LinkEntry("LINKS", nullptr, 0);
+  tree_.addTail(bookmarkFolder);
+  Shortcut("Links/a.url", "http://a.example/");
+  Shortcut("links/b.url", "http://b.example/");
+  EXPECT_EQ(Read(dir_.path()), 2);
+  // One of the two merges into the bookmark folder; the other keeps a folder of its own.
+  ASSERT_EQ(bookmarkFolder->children.head()->next->next, nullptr);
+  LinkEntry* own = LinkEntry::of(bookmarkFolder->next);
+  ASSERT_NE(own->next, nullptr);
+  for (LinkEntry* folder : {bookmarkFolder, own}) {
+    LinkEntry* link = LinkEntry::of(folder->children.head());
+    EXPECT_EQ(std::string(folder->shortcutFile.c_str()), link->name[0] == 'a' ? "Links" : "links");
+  }
 }
 
 }  // namespace

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "tree/settings.h"
 #include "platform/directories.h"
 #include "support/headless_fixture.h"
 #include "support/scratch_dir.h"
+#include "tree/settings.h"
 
 namespace {
 
@@ -116,6 +116,55 @@ TEST_F(ReadStoresTest, SortedReadingMergesAndOrdersByName) {
   EXPECT_EQ(Describe(root), "bm-b/2 Broken Links/1(dead/1) fav-c/1 LINKS/3(bm-a/2 fav-d/1)");
   EXPECT_EQ(linkCount, 4);
   FreeTree(root);
+}
+
+// The same tree as a bookmark file, in the order the Favorites gave it.
+std::string AsBookmarkList(const NodeList& list) {
+  std::string out = "<DL><p>\n";
+  for (Node* n = list.head(); n->next; n = n->next) {
+    LinkEntry* e = LinkEntry::of(n);
+    if (e->isFolder())
+      out += "<DT><H3>" + std::string(e->name) + "</H3>\n" + AsBookmarkList(e->children);
+    else
+      out += "<DT><A HREF=\"" + std::string(e->url.c_str()) + "\">" + e->name + "</A>\n";
+  }
+  return out + "</DL><p>\n";
+}
+
+TEST_F(ReadStoresTest, BothReadersCountANestedBrokenLinksFolderAlike) {
+  // Links after an inner "Broken Links" folder in an outer one are counted (the mark is one
+  // flag, cleared on leaving the inner folder); links before it are not.
+  dir_.write("Nested/Broken Links/Broken Links/inner.url", "[InternetShortcut]\nURL=http://i/\n");
+  for (char c = 'a'; c <= 'h'; ++c)
+    dir_.write(std::string("Nested/Broken Links/") + c + ".url",
+               std::string("[InternetShortcut]\nURL=http://") + c + "/\n");
+  record_.favoritesFolder.assign((dir_ / "Nested").c_str());
+  record_.flags = FLAG_CLEAN_FAVORITES;
+  HeadlessMainWindow main;
+  NodeList favorites;
+  int32_t fromFavorites = 0;
+  ReadStores(main.window, favorites, fromFavorites);
+  ASSERT_FALSE(favorites.isEmpty());
+  int32_t after = 0;
+  bool passedInner = false;
+  const NodeList& outer = LinkEntry::of(favorites.head())->children;
+  for (Node* n = outer.head(); n->next; n = n->next) {
+    if (LinkEntry::of(n)->isFolder())
+      passedInner = true;
+    else if (passedInner)
+      ++after;
+  }
+  EXPECT_EQ(fromFavorites, after);
+
+  dir_.write("nested.htm", "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n" + AsBookmarkList(favorites));
+  record_.bookmarkFile.assign((dir_ / "nested.htm").c_str());
+  record_.flags = FLAG_CLEAN_BOOKMARKS;
+  NodeList bookmarks;
+  int32_t fromBookmarks = 0;
+  ReadStores(main.window, bookmarks, fromBookmarks);
+  EXPECT_EQ(fromBookmarks, fromFavorites);
+  FreeTree(favorites);
+  FreeTree(bookmarks);
 }
 
 }  // namespace
