@@ -6,9 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "results/results_dialog.h"
+#include "stores/favorites_writer.h"
 #include "tree/settings.h"
 #include "ui/progress.h"
-#include "results/results_dialog.h"
 #include "ui/window.h"
 
 namespace {
@@ -43,37 +44,158 @@ std::string FoldedName(const char* name) {
   return key;
 }
 
-// The candidates FindCounterpart would meet, grouped by folded name in depth-first order, so
-// that one pass costs one walk of the tree instead of one walk per leaf. During a pass no
-// leaf of the other kind changes its source and no leaf gains children, so the candidates
-// only ever shrink, by the removals the pass makes itself.
+// The names under which an entry meets its twin, folded as names are compared: the shortcut
+// file name its name gives, and the name of the shortcut file it was read from. Two entries
+// whose names give the same file (or one's name gives the other's file) would otherwise
+// share one file in the Favorites and part again at every run. Names that are equal (letter
+// case ignored) give equal keys.
+int TwinKeys(const LinkEntry& entry, std::string keys[2]) {
+  int count = 0;
+  keys[count++] = FoldedName(ShortcutFileName(entry.name).c_str());
+  if (!entry.shortcutFile.isEmpty()) {
+    std::string own = FoldedName(entry.shortcutFile.c_str());
+    if (own != keys[0]) keys[count++] = std::move(own);
+  }
+  return count;
+}
+
+bool AreTwins(const LinkEntry& a, const LinkEntry& b) {
+  if (a.url.compareNoCase(b.url) != 0) return false;
+  std::string keysA[2], keysB[2];
+  int countA = TwinKeys(a, keysA), countB = TwinKeys(b, keysB);
+  for (int i = 0; i < countA; ++i)
+    for (int j = 0; j < countB; ++j)
+      if (keysA[i] == keysB[j]) return true;
+  return false;
+}
+
+// The name of the directory a folder of the Favorites stands for.
+const char* DirectoryName(const LinkEntry& folder) {
+  return folder.shortcutFile.isEmpty() ? folder.name : folder.shortcutFile.c_str();
+}
+
+// The candidates FindCounterpart would meet, in depth-first order and grouped by twin key,
+// so that one pass costs one walk of the tree instead of one walk per leaf, with the list and
+// the folders each stands in. During a pass no leaf of the other kind changes its source and
+// no leaf gains children, so the candidates only ever shrink, by the removals the pass makes
+// itself; folders are never removed.
 class CounterpartIndex {
  public:
+  struct Candidate {
+    LinkEntry* entry;
+    const NodeList* list;  // the list holding it
+    int32_t folder;        // index into folders_ of the folder holding it, -1 at the top
+  };
+
   CounterpartIndex(const NodeList& root, int32_t otherKind) {
-    ForEachLeaf(root, [&](LinkEntry& entry) {
-      if (entry.source == otherKind && MayHaveCounterpart(entry))
-        byName_[FoldedName(entry.name)].push_back(&entry);
-    });
+    struct Frame {
+      Node* next;
+      const NodeList* list;
+      int32_t folder;
+    };
+    std::vector<Frame> resume;
+    const NodeList* list = &root;
+    int32_t folder = -1;
+    Node* n = root.head();
+    for (;;) {
+      if (!n->next) {
+        if (resume.empty()) break;
+        n = resume.back().next;
+        list = resume.back().list;
+        folder = resume.back().folder;
+        resume.pop_back();
+        continue;
+      }
+      LinkEntry* entry = LinkEntry::of(n);
+      if (!entry->children.isEmpty()) {
+        resume.push_back({n->next, list, folder});
+        folders_.push_back({folder, entry});
+        folder = static_cast<int32_t>(folders_.size() - 1);
+        list = &entry->children;
+        n = entry->children.head();
+        continue;
+      }
+      if (entry->source == otherKind && MayHaveCounterpart(*entry)) {
+        std::string keys[2];
+        int count = TwinKeys(*entry, keys);
+        for (int i = 0; i < count; ++i) byKey_[keys[i]].push_back(candidates_.size());
+        candidates_.push_back({entry, list, folder});
+      }
+      n = n->next;
+    }
   }
 
   // Finds, takes out of the index and returns the first counterpart of entry, or null.
-  LinkEntry* take(const LinkEntry& entry) {
-    if (byName_.empty() || !MayHaveCounterpart(entry)) return nullptr;
-    auto found = byName_.find(FoldedName(entry.name));
-    if (found == byName_.end()) return nullptr;
-    for (LinkEntry*& candidate : found->second) {
-      if (candidate && candidate->url.compareNoCase(entry.url) == 0) {
-        LinkEntry* result = candidate;
-        candidate = nullptr;
-        return result;
+  const Candidate* take(const LinkEntry& entry) {
+    if (byKey_.empty() || !MayHaveCounterpart(entry)) return nullptr;
+    std::string keys[2];
+    int count = TwinKeys(entry, keys);
+    size_t best = candidates_.size();
+    for (int i = 0; i < count; ++i) {
+      auto found = byKey_.find(keys[i]);
+      if (found == byKey_.end()) continue;
+      for (size_t id : found->second) {
+        if (id >= best) break;
+        const Candidate& c = candidates_[id];
+        if (c.entry && c.entry->url.compareNoCase(entry.url) == 0) {
+          best = id;
+          break;
+        }
       }
     }
-    return nullptr;
+    if (best == candidates_.size()) return nullptr;
+    taken_ = candidates_[best];
+    candidates_[best].entry = nullptr;
+    return &taken_;
+  }
+
+  // The directory of a candidate's folder relative to the Favorites folder, names joined by
+  // '/'.
+  std::string directoryOf(const Candidate& c) const {
+    std::vector<const char*> names;
+    for (int32_t f = c.folder; f >= 0; f = folders_[f].parent)
+      names.push_back(DirectoryName(*folders_[f].entry));
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+      if (!path.empty()) path += '/';
+      path += *it;
+    }
+    return path;
   }
 
  private:
-  std::unordered_map<std::string, std::vector<LinkEntry*>> byName_;
+  struct Folder {
+    int32_t parent;
+    const LinkEntry* entry;
+  };
+  std::vector<Folder> folders_;
+  std::vector<Candidate> candidates_;
+  std::unordered_map<std::string, std::vector<size_t>> byKey_;
+  Candidate taken_{};
 };
+
+// The survivor of a pair of twins takes over the twin's shortcut file (name, directory and,
+// through it, every other line the file holds), so that one link keeps one file.
+void TakeOverShortcut(LinkEntry& survivor, const LinkEntry& twin, const NodeList& survivorList,
+                      const CounterpartIndex& index, const CounterpartIndex::Candidate& where) {
+  if (twin.shortcutFile.isEmpty() || !survivor.shortcutFile.isEmpty()) return;
+  bool elsewhere = twin.shortcutElsewhere || where.list != &survivorList;
+  std::string directory = twin.shortcutElsewhere ? std::string(twin.shortcutDirectory.c_str())
+                          : elsewhere            ? index.directoryOf(where)
+                                                 : std::string();
+  // The file now stands for the survivor's name: only a later change of that name is a rename.
+  bool whole =
+      survivor.shortcutFile.assign(twin.shortcutFile) &&
+      survivor.shortcutTitle.assign(survivor.name) &&
+      survivor.shortcutDirectory.assign(directory.c_str(), static_cast<int32_t>(directory.size()));
+  if (!whole) {  // out of memory: the survivor is written as a new file, as before
+    survivor.shortcutFile.release();
+    survivor.shortcutTitle.release();
+    survivor.shortcutDirectory.release();
+    return;
+  }
+  survivor.shortcutElsewhere = elsewhere;
+}
 
 }  // namespace
 
@@ -84,8 +206,7 @@ LinkEntry* FindCounterpart(const NodeList& root, const LinkEntry& entry, int32_t
   int32_t other = OtherKind(kind);
   return ForEachLeaf(root, [&](LinkEntry& candidate) {
     return !(candidate.source == other && MayHaveCounterpart(candidate) &&
-             CompareNames(candidate.name, entry.name) == 0 &&
-             candidate.url.compareNoCase(entry.url) == 0);
+             AreTwins(candidate, entry));
   });
 }
 
@@ -112,9 +233,11 @@ void Synchronise(NodeList& list, NodeList& root, int32_t kind) {
       continue;
     }
     if (entry->source == kind) {
-      if (LinkEntry* twin = index.take(*entry)) {
-        twin->unlink();
-        delete twin;
+      if (const CounterpartIndex::Candidate* twin = index.take(*entry)) {
+        TakeOverShortcut(*entry, *twin->entry, folders.empty() ? list : folders.back()->children,
+                         index, *twin);
+        twin->entry->unlink();
+        delete twin->entry;
       }
       entry->source = SOURCE_BOTH;
     }

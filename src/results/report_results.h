@@ -21,8 +21,9 @@ int ReportResults(Window* mainWindow, NodeList& tree, int32_t linkCount);
 
 // One synchronisation pass over list and everything below it: every non-empty folder and
 // every leaf that belongs to `kind` alone becomes a member of both stores, and the first
-// counterpart of each such leaf (same name and address, the other store alone) is removed
-// from the tree and freed. root is the top-level list, where counterparts are searched.
+// counterpart of each such leaf (the other store alone, the same address, and the same name
+// or a name that gives the same shortcut file) is removed from the tree and freed, the leaf
+// taking over its shortcut file. root is the top-level list, where counterparts are searched.
 void Synchronise(NodeList& list, NodeList& root, int32_t kind);
 
 // The first counterpart of entry (whose source is `kind`) in depth-first order, or null.

@@ -106,6 +106,12 @@ struct LinkEntry : Node {
   TextString description;
   TextString shortcutFile;
   TextString shortcutTitle;
+  // For a link that took over the shortcut file of its twin in another directory of the
+  // Favorites (synchronisation keeps one file per link): that directory relative to the
+  // Favorites folder, its names joined by '/', empty for the folder itself. Not copied with
+  // the entry: a copy's file belongs where the copy stands.
+  bool shortcutElsewhere = false;
+  TextString shortcutDirectory;
   // The bookmark file's own text of a date whose value was kept but whose text is not the
   // plain number (leading zeros, a value past the 64-bit range, a date in another format):
   // written back unchanged as long as the value has not been changed. Empty for most entries.

@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "tree/settings.h"
 #include "support/headless_fixture.h"
+#include "tree/settings.h"
 
 namespace {
 
@@ -299,6 +300,57 @@ TEST_F(ReportResultsTest, SynchronisationKeepsDifferentAddressesAndNamelessEntri
   Synchronise(tree_, tree_, SOURCE_FAVORITES);
   // One Favorites twin goes with the first bookmark; an entry of both stores is no partner.
   EXPECT_EQ(Shape(tree_), "Same:3 Same:3 -:3 -:3 Empty:3 Empty:3 Twice:3 Twice:3 Both:3 Both:3");
+}
+
+TEST_F(ReportResultsTest, ATwinsShortcutFileGoesToTheBookmarkThatSurvives) {
+  struct Case {
+    const char* bookmark;   // the bookmark's name, at the top level
+    const char* directory;  // where the Favorites twin's file lies ("" for the top level)
+    const char* file;       // its file name (its title is the name without ".url")
+    const char* survivors;  // the tree after synchronising
+    const char* takenFile;  // the bookmark's shortcut file afterwards
+    bool elsewhere;
+  };
+  const Case cases[] = {
+      // Names that give the same file name are twins, in either direction.
+      {"Bm: Top | Site.com", "", "Bm Top  Sitecom.url", "Bm: Top | Site.com:3",
+       "Bm Top  Sitecom.url", false},
+      {"x:y", "", "x.y.url", "x:y:3", "x.y.url", false},
+      {"NEWS", "", "news.url", "NEWS:3", "news.url", false},
+      // The twin's file stays where it is, in its own directory.
+      {"x.y", "Sub/Deeper", "x.y.url", "x.y:3 Sub:3[Deeper:3]", "x.y.url", true},
+      // Names that give other files are no twins.
+      {"x-y", "", "x.y.url", "x-y:3 x.y:3", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bookmark);
+    FreeTree(tree_);
+    LinkEntry* book = Link(tree_, c.bookmark, "http://same/", SOURCE_BOOKMARKS);
+    NodeList* list = &tree_;
+    std::string directory = c.directory;
+    for (size_t at = 0; !directory.empty() && at != std::string::npos;) {
+      size_t slash = directory.find('/', at);
+      std::string name = directory.substr(at, slash == std::string::npos ? slash : slash - at);
+      LinkEntry* folder = Folder(*list, name.c_str(), SOURCE_FAVORITES);
+      folder->shortcutFile.assign(name.c_str());
+      list = &folder->children;
+      at = slash == std::string::npos ? slash : slash + 1;
+    }
+    std::string title(c.file, std::strlen(c.file) - 4);
+    LinkEntry* twin = Link(*list, title.c_str(), "HTTP://SAME/", SOURCE_FAVORITES);
+    twin->shortcutFile.assign(c.file);
+    twin->shortcutTitle.assign(title.c_str());
+    Synchronise(tree_, tree_, SOURCE_BOOKMARKS);
+    Synchronise(tree_, tree_, SOURCE_FAVORITES);
+    EXPECT_EQ(Shape(tree_), c.survivors);
+    EXPECT_STREQ(book->shortcutFile.c_str(), c.takenFile);
+    EXPECT_EQ(book->shortcutElsewhere, c.elsewhere);
+    EXPECT_STREQ(book->shortcutDirectory.c_str(), c.elsewhere ? c.directory : "");
+    // The file now stands for the bookmark's own name: it is not taken for renamed.
+    if (*c.takenFile) {
+      EXPECT_STREQ(book->shortcutTitle.c_str(), c.bookmark);
+    }
+  }
 }
 
 TEST_F(ReportResultsTest, FindCounterpartTakesTheFirstInDepthFirstOrder) {
