@@ -94,13 +94,26 @@ bool IsDirectory(const char* path) {
   return path && *path && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool GetItemInfo(const char* path, ItemInfo& info) {
+  info = ItemInfo{};
+  struct stat st;
+  if (!path || !*path || ::lstat(path, &st) != 0) return false;
+  info.isSymbolicLink = S_ISLNK(st.st_mode);
+  if (info.isSymbolicLink && ::stat(path, &st) != 0) return true;
+  info.exists = true;
+  info.isRegularFile = S_ISREG(st.st_mode);
+  info.isDirectory = S_ISDIR(st.st_mode);
+  info.hardLinks = static_cast<uint64_t>(st.st_nlink);
+  return true;
+}
+
 bool SetFileTimes(const char* path, int64_t seconds) {
   if (!path || !*path) return false;
   struct timespec times[2];
   times[0].tv_sec = static_cast<time_t>(seconds);
   times[0].tv_nsec = 0;
   times[1] = times[0];
-  return ::utimensat(AT_FDCWD, path, times, 0) == 0;
+  return ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 CreateDirectoryResult CreateDirectoryAt(const char* path) {
@@ -146,6 +159,16 @@ bool ReplaceFileWithShortTemp(const char* target, const std::string& content) {
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::rename(temp.data(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.data());
-  return ok;
+  if (!ok) {
+    ::unlink(temp.data());
+    return false;
+  }
+  // The rename itself reaches the disk before the caller goes on (and perhaps removes the
+  // file this one replaces elsewhere).
+  int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    (void)::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
 }

@@ -46,8 +46,20 @@ bool GetCreationTime(const char* path, int64_t& seconds);
 bool GetFileIdentity(const char* path, uint64_t& device, uint64_t& inode);
 bool IsDirectory(const char* path);
 
-// Sets the last-access and last-modification times of a file to that instant (the birth
-// time cannot be set on Linux). False on failure.
+// What a path names: the item itself (which may be a symbolic link) and what it leads to.
+struct ItemInfo {
+  bool isSymbolicLink = false;  // the path itself is a symbolic link
+  bool exists = false;          // it leads to an item (a dangling link does not)
+  bool isRegularFile = false;   // what it leads to
+  bool isDirectory = false;
+  uint64_t hardLinks = 0;  // names of what it leads to: more than one shares it with elsewhere
+};
+// False when there is nothing at path, not even a dangling link.
+bool GetItemInfo(const char* path, ItemInfo& info);
+
+// Sets the last-access and last-modification times of the item at path to that instant (the
+// birth time cannot be set on Linux). A symbolic link gets its own times: what it leads to
+// is never changed. False on failure.
 bool SetFileTimes(const char* path, int64_t seconds);
 
 enum class CreateDirectoryResult { Created, AlreadyExists, Failed };

@@ -2,13 +2,14 @@
 
 #include <ctime>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
-#include "tree/settings.h"
-#include "ui/progress.h"
 #include "stores/bookmark_store.h"
 #include "stores/favorites_writer.h"
+#include "tree/settings.h"
+#include "ui/progress.h"
 #include "ui/window.h"
 
 namespace {
@@ -152,7 +153,16 @@ void ApplyActions(Window* mainWindow, NodeList& tree) {
   }
   if (flags & (FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE)) {
     AppendLog(mainWindow, IDC_LOG, "Saving Favorites...\r\n");
-    if (!WriteFavorites(tree)) AppendLog(mainWindow, IDC_LOG, "Save failed!\r\n");
+    std::vector<FavoritesFailure> failures;
+    if (!WriteFavorites(tree, &failures)) {
+      AppendLog(mainWindow, IDC_LOG, "Save failed!\r\n");
+    } else if (!failures.empty()) {
+      for (const FavoritesFailure& failure : failures) {
+        std::string line = "Not saved: " + failure.path + " (" + failure.reason + ")\r\n";
+        AppendLog(mainWindow, IDC_LOG, line.c_str());
+      }
+      AppendLog(mainWindow, IDC_LOG, "The Favorites were saved incompletely!\r\n");
+    }
   }
 
   FreeTree(shifted);  // left over only when no folder could be made

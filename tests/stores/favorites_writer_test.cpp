@@ -12,11 +12,12 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "tree/settings.h"
 #include "platform/directories.h"
 #include "stores/favorites_reader.h"
 #include "support/scratch_dir.h"
+#include "tree/settings.h"
 
 namespace fs = std::filesystem;
 
@@ -282,10 +283,23 @@ TEST_F(FavoritesWriterTest, AShiftedLinkMovesIntoBrokenLinksUnderItsFileName) {
   EXPECT_EQ(CreationOf(root_ + "/Broken Links/dead.link.url"), kJuly);
 }
 
-TEST_F(FavoritesWriterTest, HostileNamesNeverLeaveTheFavoritesFolder) {
+TEST_F(FavoritesWriterTest, NamesAreJudgedByThisSystemsRulesAndRefusalsAreReported) {
+  struct Case {
+    const char* folder;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {"..", false},       {".", false},   {"../../x", false}, {"a/b", false}, {"/abs", false},
+#ifdef _WIN32
+      {"..\\evil", false}, {"C:x", false}, {"c:", false},      {"NUL", false},
+#else
+      // Ordinary names here: they stay inside the folder they are added to.
+      {"..\\evil", true},  {"C:x", true},     {"c:", true},       {"Q: notes", true},
+#endif
+  };
   auto outside = Snapshot(outer_.path());
-  for (const char* name : {"..", "../../x", ".", "a/b", "..\\evil", "C:x", "c:", "/abs"}) {
-    LinkEntry* folder = Folder(name);
+  for (const Case& c : cases) {
+    LinkEntry* folder = Folder(c.folder);
     folder->children.addTail(Link("escaped", "http://escape.example/"));
     LinkEntry* deeper = Folder("deeper");
     deeper->children.addTail(Link("escaped too", "http://escape.example/"));
@@ -298,9 +312,6 @@ TEST_F(FavoritesWriterTest, HostileNamesNeverLeaveTheFavoritesFolder) {
   LinkEntry* longFolder = Folder(longName.c_str());
   longFolder->children.addTail(Link("inside long", "http://x.example/"));
   tree_.addTail(longFolder);
-  LinkEntry* safe = Folder("Safe");
-  safe->children.addTail(Link("ok", "http://ok.example/"));
-  tree_.addTail(safe);
   LinkEntry* hostileFile = Link("renamed", "http://f.example/");
   hostileFile->shortcutFile.assign("../outside.url");
   hostileFile->shortcutTitle.assign("outside");
@@ -308,7 +319,8 @@ TEST_F(FavoritesWriterTest, HostileNamesNeverLeaveTheFavoritesFolder) {
   tree_.addTail(hostileFile);
 
   std::string cwd = GetCurrentDirectoryPath();
-  ASSERT_TRUE(WriteFavorites(tree_));
+  std::vector<FavoritesFailure> failures;
+  ASSERT_TRUE(WriteFavorites(tree_, &failures));
   EXPECT_EQ(GetCurrentDirectoryPath(), cwd);
 
   std::map<std::string, FileState> inside;
@@ -318,11 +330,29 @@ TEST_F(FavoritesWriterTest, HostileNamesNeverLeaveTheFavoritesFolder) {
   inside.erase("Favorites");
   EXPECT_EQ(inside, outside);
 
-  std::set<std::string> names;
+  std::set<std::string> names, expected{".url", std::string(251, 'n') + ".url"};
+  std::set<std::string> expectedRefusals{"../outside.url", longName};
+  for (const Case& c : cases)
+    if (c.allowed) expected.insert(c.folder);
   for (const auto& item : fs::directory_iterator(root_))
     names.insert(item.path().filename().string());
-  EXPECT_EQ(names, (std::set<std::string>{".url", std::string(251, 'n') + ".url", "Safe"}));
-  EXPECT_TRUE(Exists("Safe/ok.url"));
+  EXPECT_EQ(names, expected);
+  for (const Case& c : cases) {
+    if (c.allowed)
+      EXPECT_TRUE(Exists(std::string(c.folder) + "/deeper/escaped too.url")) << c.folder;
+    else
+      expectedRefusals.insert(c.folder);
+  }
+  // Every refusal names what was refused.
+  for (const FavoritesFailure& failure : failures) {
+    bool named = false;
+    for (const std::string& name : expectedRefusals)
+      named = named ||
+              (failure.path.size() >= name.size() &&
+               failure.path.compare(failure.path.size() - name.size(), name.size(), name) == 0);
+    EXPECT_TRUE(named) << failure.path << ": " << failure.reason;
+  }
+  EXPECT_EQ(failures.size(), expectedRefusals.size());
 }
 
 TEST_F(FavoritesWriterTest, UnwritableOrUnreadablePlacesArePassedOver) {
@@ -417,6 +447,81 @@ TEST_F(FavoritesWriterTest, AMergedFolderGoesBackToItsOwnDirectory) {
   EXPECT_TRUE(Exists("Links/b.url"));
   auto after = Snapshot(root_);
   EXPECT_EQ(after["Links/a.url"], before["Links/a.url"]);
+}
+
+#ifndef _WIN32
+TEST_F(FavoritesWriterTest, ShortcutsWithColonsAndBackslashesAreUpdatedAndDeleted) {
+  Shortcut("Q: notes.url", "[InternetShortcut]\r\nURL=http://q.example/\r\nIconIndex=1\r\n", kJuly);
+  Shortcut("a\\b/x.url", "[InternetShortcut]\r\nURL=http://x.example/\r\n", kJuly);
+  ReadTree();
+  Find(tree_, "Q: notes")->url.assign("http://q2.example/");
+  Find(Find(tree_, "a\\b")->children, "x")->action = ACTION_DELETE;
+  std::vector<FavoritesFailure> failures;
+  ASSERT_TRUE(WriteFavorites(tree_, &failures));
+  EXPECT_TRUE(failures.empty());
+  EXPECT_EQ(Read("Q: notes.url"),
+            "[InternetShortcut]\r\nURL=http://q2.example/\r\nIconIndex=1\r\n");
+  EXPECT_FALSE(Exists("Q notes.url"));
+  EXPECT_FALSE(Exists("a\\b/x.url"));
+}
+#endif
+
+TEST_F(FavoritesWriterTest, NothingOutsideTheFolderIsWrittenRenamedOrRetimed) {
+  const std::string body = "[InternetShortcut]\r\nURL=http://out.example/\r\nIconIndex=7\r\n";
+  outer_.write("Outside/kept.url", body);
+  outer_.write("Outside/changed.url", body);
+  outer_.write("Outside/Dir/inner.url", body);
+  outer_.write("Outside/Dir/doomed.url", body);
+  for (const char* f : {"kept.url", "changed.url", "Dir/inner.url", "Dir/doomed.url"})
+    SetFileTimes((outer_ / (std::string("Outside/") + f)).c_str(), kJanuary);
+  fs::create_symlink(outer_ / "Outside/kept.url", root_ + "/kept.url");
+  fs::create_symlink(outer_ / "Outside/changed.url", root_ + "/changed.url");
+  fs::create_directory_symlink(outer_ / "Outside/Dir", root_ + "/Linked");
+  ASSERT_EQ(::mkfifo((root_ + "/pipe.url").c_str(), 0600), 0);
+  auto before = Snapshot(outer_ / "Outside");
+
+  ReadTree();
+  Find(tree_, "kept")->lastVisit = kJuly;  // only the time would change
+  Find(tree_, "changed")->url.assign("http://new.example/");
+  LinkEntry* linked = Find(tree_, "Linked");
+  ASSERT_NE(linked, nullptr);
+  Find(linked->children, "inner")->url.assign("http://new.example/");
+  Find(linked->children, "doomed")->action = ACTION_DELETE;
+  linked->children.addTail(Link("synced", "http://synced.example/"));
+  tree_.addTail(Link("pipe", "http://pipe.example/"));  // a pipe stands where it would go
+  std::vector<FavoritesFailure> failures;
+  ASSERT_TRUE(WriteFavorites(tree_, &failures));
+
+  EXPECT_EQ(Snapshot(outer_ / "Outside"), before);
+  // A change to a linked shortcut replaces the link with a file of its own.
+  EXPECT_FALSE(fs::is_symlink(root_ + "/changed.url"));
+  EXPECT_EQ(Read("changed.url"),
+            "[InternetShortcut]\r\nURL=http://new.example/\r\nIconIndex=7\r\n");
+  EXPECT_TRUE(fs::is_symlink(root_ + "/kept.url"));
+  std::set<std::string> refused;
+  for (const FavoritesFailure& failure : failures)
+    refused.insert(fs::path(failure.path).filename().string());
+  EXPECT_EQ(refused, (std::set<std::string>{"inner.url", "doomed.url", "synced.url", "pipe.url"}));
+}
+
+TEST_F(FavoritesWriterTest, AShiftedLinksFileStaysUntilItsCopyIsWritten) {
+  Shortcut("dead.url", "[InternetShortcut]\r\nURL=http://dead.example/\r\n", kJuly);
+  Shortcut("gone.url", "[InternetShortcut]\r\nURL=http://gone.example/\r\n", kJuly);
+  outer_.write("Favorites/Broken Links", "a file where the folder would go");
+  ReadTree();
+  LinkEntry* dead = Find(tree_, "dead");
+  LinkEntry* broken = Folder("Broken Links");
+  broken->children.addTail(new LinkEntry(*dead));
+  tree_.addTail(broken);
+  dead->action = ACTION_DELETE;
+  Find(tree_, "gone")->action = ACTION_DELETE;  // deleted outright: nothing to wait for
+  std::vector<FavoritesFailure> failures;
+  ASSERT_TRUE(WriteFavorites(tree_, &failures));
+  EXPECT_TRUE(Exists("dead.url"));
+  EXPECT_FALSE(Exists("gone.url"));
+  ASSERT_EQ(failures.size(), 2u);
+  EXPECT_EQ(failures[0].path, root_ + "/Broken Links");
+  EXPECT_EQ(failures[1].path, root_ + "/dead.url");
 }
 
 }  // namespace
