@@ -1,7 +1,9 @@
 #include "results/apply_actions.h"
 
+#include <cstring>
 #include <ctime>
 #include <new>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,6 +60,29 @@ LinkEntry* MakeBrokenLinksFolder(NodeList& tree, int32_t membership) {
   else
     tree.addTail(folder);
   return folder;
+}
+
+// The shortcut file an entry is written to, folded as names are compared.
+std::string FileKey(const LinkEntry& entry) {
+  std::string file = !entry.shortcutFile.isEmpty() && entry.name &&
+                             std::strcmp(entry.name, entry.shortcutTitle.c_str()) == 0
+                         ? std::string(entry.shortcutFile.c_str())
+                         : ShortcutFileName(entry.name);
+  for (char& c : file)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+  return file;
+}
+
+// Names the copy "name (2)", "name (3)", ... when its file would be one taken already.
+void GiveFreeName(LinkEntry& copy, std::set<std::string>& files) {
+  std::string base = copy.name;
+  for (int n = 2; !files.insert(FileKey(copy)).second && n < 100000; ++n) {
+    copy.setName((base + " (" + std::to_string(n) + ")").c_str());
+    if (!copy.name) {  // no memory for the new name: keep the old one
+      copy.setName(base.c_str());
+      return;
+    }
+  }
 }
 
 void StepProgress(Window* window) {
@@ -135,9 +160,15 @@ void ApplyActions(Window* mainWindow, NodeList& tree) {
       folder = MakeBrokenLinksFolder(tree, membership);
     }
     if (folder) {
+      // The shortcut file names the folder's Favorites entries take, so that no copy takes
+      // another link's file (links of one name from several folders all move in here).
+      std::set<std::string> files;
+      for (Node* n = folder->children.head(); n->next; n = n->next)
+        if (n->source & SOURCE_FAVORITES) files.insert(FileKey(*LinkEntry::of(n)));
       while (!shifted.isEmpty()) {
-        Node* copy = shifted.head();
+        LinkEntry* copy = LinkEntry::of(shifted.head());
         copy->unlink();
+        if ((copy->source & SOURCE_FAVORITES) && copy->name) GiveFreeName(*copy, files);
         folder->children.addTail(copy);
       }
       for (LinkEntry* original : originals) original->action = ACTION_DELETE;

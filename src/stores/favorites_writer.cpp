@@ -128,6 +128,7 @@ class FavoritesSave {
   struct Removal {
     std::string path;
     std::string key;  // empty for the old file of a renamed link
+    int ownClaims;    // how many of the file's claims are the removing link's own
   };
 
   void fail(const std::string& path, const char* reason) {
@@ -186,10 +187,12 @@ class FavoritesSave {
       LinkEntry& entry = *LinkEntry::of(n);
       if (!(entry.source & SOURCE_FAVORITES) || !entry.name) continue;
       if (entry.isLink()) {
-        if (entry.action != ACTION_DELETE) continue;
         OwnFile own = ownFileOf(entry, path, false);
+        if (!own.has || own.refusal) continue;
         std::string text;
-        if (own.has && !own.refusal && ReadShortcutText(own.path, text))
+        if (entry.action != ACTION_DELETE)
+          ++claimed_[own.path];
+        else if (ReadShortcutText(own.path, text))
           leaving_.emplace(LinkKey(entry), std::move(text));
         continue;
       }
@@ -288,7 +291,7 @@ class FavoritesSave {
       if (own.outside)
         fail(own.path, kOutside);
       else
-        removals_.push_back({own.path, LinkKey(entry)});
+        removals_.push_back({own.path, LinkKey(entry), 0});
       return;
     }
 
@@ -305,20 +308,21 @@ class FavoritesSave {
       fail(own.path, kOutside);
       return;
     }
+    // A new file starts from the link's old file: the one a moved link leaves, or the one a
+    // renamed link had.
     std::string oldText;
     const std::string* base = nullptr;
-    if (renamed && ReadShortcutText(own.path, oldText)) {
+    auto it = own.has ? leaving_.find(LinkKey(entry)) : leaving_.end();
+    if (it != leaving_.end())
+      base = &it->second;
+    else if (renamed && ReadShortcutText(own.path, oldText))
       base = &oldText;
-    } else if (own.has && !renamed) {
-      auto it = leaving_.find(LinkKey(entry));
-      if (it != leaving_.end()) base = &it->second;
-    }
     WriteResult result = writeShortcut(target, base, entry.url, entry.lastVisit, targetOutside);
     if (result == WriteResult::Failed) return;
     written_.insert(target);
     if (own.has) landedCopies_.insert(LinkKey(entry));
     if (renamed && target != own.path && !SameFile(target, own.path))
-      removals_.push_back({own.path, std::string()});
+      removals_.push_back({own.path, std::string(), 1});
   }
 
   void writeList(NodeList& list, TextString& path, int depth, bool outside) {
@@ -364,8 +368,11 @@ class FavoritesSave {
   // writes is in place.
   void finishRemovals() {
     for (const Removal& removal : removals_) {
-      // A later entry of the same directory took the file over: it is that entry's now.
+      // A later entry of the same directory took the file over, or another link stays in
+      // it: it is that entry's now.
       if (written_.count(removal.path)) continue;
+      auto claim = claimed_.find(removal.path);
+      if (claim != claimed_.end() && claim->second > removal.ownClaims) continue;
       if (!removal.key.empty() && awaitedCopies_.count(removal.key) &&
           !landedCopies_.count(removal.key)) {
         fail(removal.path, kCopyMissing);
@@ -381,6 +388,7 @@ class FavoritesSave {
   std::set<std::string> awaitedCopies_;
   std::set<std::string> landedCopies_;
   std::set<std::string> written_;
+  std::map<std::string, int> claimed_;  // own files of the links that stay, with their count
   std::vector<Removal> removals_;
 };
 

@@ -1,15 +1,27 @@
 #include "results/apply_actions.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "tree/settings.h"
+#include "platform/directories.h"
+#include "platform/files.h"
+#include "stores/favorites_reader.h"
 #include "support/headless_fixture.h"
+#include "tree/settings.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -217,6 +229,177 @@ TEST_F(ApplyActionsTest, DeepTreeIsWalkedWithoutRecursion) {
   ApplyActions(nullptr, tree_);
   EXPECT_EQ(deep->action, ACTION_DELETE);
   EXPECT_EQ(Names(LinkEntry::of(list->tailPred())->children), "deep");
+}
+
+// A Favorites folder of 2,000 shortcuts, 200 of them to be shifted, saved by a child process
+// that is killed at seeded random moments of the save. After every kill each link is whole
+// in its old place, in "Broken Links", or in both.
+class ShiftCrashTest : public ::testing::Test {
+ protected:
+  static constexpr int kFolders = 20;
+  static constexpr int kPerFolder = 100;
+  static constexpr int64_t kTime = 1673000000;
+
+  void SetUp() override {
+    // Memory-backed when there is such a place, so that the disk's flushes do not set the pace.
+    std::string base =
+        fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path().string();
+    std::string pattern = base + "/qf-crash-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    ASSERT_NE(::mkdtemp(buffer.data()), nullptr);
+    root_ = buffer.data();
+    for (int f = 0; f < kFolders; ++f) {
+      for (int i = 0; i < kPerFolder; ++i) {
+        std::string rel = "Folder " + std::to_string(f) + "/Link " + std::to_string(i) + ".url";
+        std::string url = "http://crash.example/" + std::to_string(f) + "/" + std::to_string(i);
+        content_[url] = "[InternetShortcut]\r\nURL=" + url + "\r\nIconIndex=1\r\n";
+        place_[url] = rel;
+        Restore(rel, content_[url]);
+      }
+    }
+    saved_ = settings;
+    settings = &record_;
+    record_.flags = FLAG_CLEAN_FAVORITES;
+    record_.favoritesFolder.assign(root_.c_str());
+    TextString path;
+    TextString::constructAsPath(path);
+    path.assign(root_.c_str());
+    int32_t count = 0;
+    bool inside = false;
+    ReadFavoritesFolder(path, tree_, count, inside);
+    ASSERT_EQ(count, kFolders * kPerFolder);
+    int n = 0;
+    ForEachLeaf(tree_, [&](LinkEntry& e) {
+      if (n++ % 10 != 3) return;
+      e.checkResult.store(CHECK_NOT_FOUND);
+      e.action = ACTION_SHIFT;
+      shifted_.push_back(e.url.c_str());
+    });
+  }
+  void TearDown() override {
+    FreeTree(tree_);
+    settings = saved_;
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  void Restore(const std::string& rel, const std::string& bytes) {
+    fs::create_directories(fs::path(root_ + "/" + rel).parent_path());
+    std::ofstream(root_ + "/" + rel, std::ios::binary) << bytes;
+    SetFileTimes((root_ + "/" + rel).c_str(), kTime);
+  }
+
+  // Saves in a child, killed after delay (none: left to finish); the child's run time.
+  std::chrono::microseconds SaveInChild(std::chrono::microseconds delay, bool kill) {
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ApplyActions(nullptr, tree_);
+      ::_exit(0);
+    }
+    EXPECT_GT(pid, 0);
+    if (kill) {
+      std::this_thread::sleep_for(delay);
+      ::kill(pid, SIGKILL);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
+  }
+
+  struct Census {
+    int lost = 0;       // links in neither place
+    int damaged = 0;    // shortcut files empty, cut or not ours
+    int moved = 0;      // shifted links found in "Broken Links"
+    int originals = 0;  // shifted links still in their old place
+  };
+
+  // Counts what the folder holds, then puts it back as it was before the save.
+  Census CountAndRestore() {
+    Census census;
+    std::map<std::string, int> seen;  // url -> 1 old place, 2 Broken Links
+    std::vector<fs::path> leftovers;
+    for (const auto& item : fs::recursive_directory_iterator(root_)) {
+      if (!item.is_regular_file()) continue;
+      std::string rel = item.path().string().substr(root_.size() + 1);
+      if (item.path().extension() != ".url") {
+        leftovers.push_back(item.path());
+        continue;
+      }
+      std::string bytes;
+      if (!ReadWholeFile(item.path().c_str(), bytes)) {
+        ++census.damaged;
+        continue;
+      }
+      size_t start = bytes.find("URL=");
+      size_t end = bytes.find("\r\n", start == std::string::npos ? 0 : start);
+      std::string url = start == std::string::npos || end == std::string::npos
+                            ? std::string()
+                            : bytes.substr(start + 4, end - start - 4);
+      auto known = content_.find(url);
+      if (known == content_.end() || known->second != bytes) {
+        ++census.damaged;
+        continue;
+      }
+      bool inBroken = rel.rfind("Broken Links/", 0) == 0;
+      if (!inBroken && rel != place_[url]) {
+        ++census.damaged;
+        continue;
+      }
+      seen[url] |= inBroken ? 2 : 1;
+    }
+    for (const auto& [url, rel] : place_)
+      if (!seen.count(url)) ++census.lost;
+    for (const std::string& url : shifted_) {
+      if (seen[url] & 1) ++census.originals;
+      if (seen[url] & 2) ++census.moved;
+      if (!(seen[url] & 1)) Restore(place_[url], content_[url]);
+    }
+    for (const fs::path& leftover : leftovers) fs::remove(leftover);
+    fs::remove_all(root_ + "/Broken Links");
+    return census;
+  }
+
+  std::string root_;
+  std::map<std::string, std::string> content_, place_;
+  std::vector<std::string> shifted_;
+  Settings record_;
+  Settings* saved_ = nullptr;
+  NodeList tree_;
+};
+
+TEST_F(ShiftCrashTest, AKillAtAnyMomentLeavesEveryLinkWholeInOnePlaceOrBoth) {
+  ASSERT_EQ(shifted_.size(), 200u);
+  // A save left to finish moves every shifted link.
+  std::chrono::microseconds whole = SaveInChild({}, false);
+  Census done = CountAndRestore();
+  EXPECT_EQ(done.lost, 0);
+  EXPECT_EQ(done.damaged, 0);
+  EXPECT_EQ(done.moved, 200);
+  EXPECT_EQ(done.originals, 0);
+
+  // A third of the moments anywhere in the save, the rest in its later part, where the
+  // files are written and removed (reading and comparing come first).
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<int64_t> anywhere(0, whole.count());
+  std::uniform_int_distribution<int64_t> later(whole.count() * 6 / 10, whole.count());
+  auto moment = [&](std::mt19937& r) { return r() % 3 == 0 ? anywhere(r) : later(r); };
+  int kills = 0, before = 0, midway = 0;
+  for (; kills < 50; ++kills) {
+    SaveInChild(std::chrono::microseconds(moment(random)), true);
+    Census census = CountAndRestore();
+    ASSERT_EQ(census.lost, 0) << "kill " << kills;
+    ASSERT_EQ(census.damaged, 0) << "kill " << kills;
+    if (census.moved == 0)
+      ++before;
+    else if (census.originals > 0)
+      ++midway;
+  }
+  std::printf("%d kills in a save of %lld us: %d before any move, %d while moving, %d after\n",
+              kills, static_cast<long long>(whole.count()), before, midway,
+              kills - before - midway);
 }
 
 }  // namespace
