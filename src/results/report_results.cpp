@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "results/results_dialog.h"
+#include "stores/bookmark_writer.h"
 #include "stores/favorites_writer.h"
 #include "tree/settings.h"
 #include "ui/progress.h"
@@ -234,6 +235,11 @@ void Synchronise(NodeList& list, NodeList& root, int32_t kind) {
     }
     if (entry->source == kind) {
       if (const CounterpartIndex::Candidate* twin = index.take(*entry)) {
+        // A shortcut's address with a double quote comes back from the bookmark file with
+        // %22: the shortcut's own spelling is kept, which the bookmark file writes the same.
+        if (kind == SOURCE_BOOKMARKS && entry->url.length != twin->entry->url.length &&
+            BookmarkFileAddress(twin->entry->url) == entry->url.c_str())
+          entry->url.assign(twin->entry->url);
         TakeOverShortcut(*entry, *twin->entry, folders.empty() ? list : folders.back()->children,
                          index, *twin);
         twin->entry->unlink();

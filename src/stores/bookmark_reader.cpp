@@ -20,12 +20,11 @@ constexpr size_t kNotFound = static_cast<size_t>(-1);
 constexpr size_t kDocumentTitleMax = SETTINGS_TEXT_SIZE - 1;
 // A kept date text longer than this is not a date any program wrote; it is not kept.
 constexpr size_t kDateTextMax = 64;
-// A <META tag of the header may run over several lines, but not over the rest of the file.
-constexpr size_t kMetaTagMax = 65536;
 
 inline unsigned char Lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-inline bool IsTagSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+inline bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+inline bool IsSpace(char c) { return IsBlank(c) || IsLineEnd(c) || c == '\f'; }
 
 // True when the text at p (n bytes available) begins with tag, letter case ignored.
 bool StartsNoCase(const char* p, size_t n, const char* tag) {
@@ -38,93 +37,82 @@ bool StartsNoCase(const char* p, size_t n, const char* tag) {
   return true;
 }
 
-// The position of the first occurrence of text in the line, letter case ignored (A-Z fold
-// onto a-z); kNotFound when it does not occur. Every tag begins with '<', so the search
-// jumps from one '<' to the next.
-size_t FindTextNoCase(const char* line, size_t length, const char* text) {
-  const char* p = line;
-  const char* end = line + length;
-  while (p < end) {
-    const char* q = static_cast<const char*>(std::memchr(p, text[0], end - p));
-    if (!q) break;
-    if (StartsNoCase(q, end - q, text)) return q - line;
-    p = q + 1;
+// The position of the first occurrence of text in the n bytes at p, letter case ignored;
+// kNotFound when it does not occur.
+size_t FindTextNoCase(const char* p, size_t n, const char* text) {
+  const char* end = p + n;
+  if (Lower(static_cast<unsigned char>(text[0])) != static_cast<unsigned char>(text[0]) ||
+      (text[0] >= 'a' && text[0] <= 'z')) {
+    for (const char* q = p; q < end; ++q)
+      if (StartsNoCase(q, end - q, text)) return q - p;
+    return kNotFound;
+  }
+  for (const char* q = p; q < end;) {
+    const char* hit = static_cast<const char*>(std::memchr(q, text[0], end - q));
+    if (!hit) break;
+    if (StartsNoCase(hit, end - hit, text)) return hit - p;
+    q = hit + 1;
   }
   return kNotFound;
 }
 
-// Exact search (the ends of titles and names are matched with their case).
-size_t FindText(const char* line, size_t length, const char* text) {
-  size_t n = std::strlen(text);
-  const char* p = line;
-  const char* end = line + length;
-  while (static_cast<size_t>(end - p) >= n) {
-    const char* q = static_cast<const char*>(std::memchr(p, text[0], end - p - n + 1));
-    if (!q) break;
-    if (std::memcmp(q, text, n) == 0) return q - line;
-    p = q + 1;
-  }
-  return kNotFound;
+// The length of the text up to its first NUL byte: names and addresses are zero-terminated
+// texts, so a value ends there.
+size_t UpToNul(const char* p, size_t n) {
+  const void* nul = std::memchr(p, 0, n);
+  return nul ? static_cast<const char*>(nul) - p : n;
 }
 
-// One line of the file: its text without the line end (cut at a NUL byte, as a
-// zero-terminated line would be), and where the next line starts.
-struct Line {
-  const char* text;
-  size_t length;
-  size_t start;    // offset of the line in the file
-  size_t textEnd;  // offset just after the text, before the line end
-  size_t next;     // offset of the following line
-};
+// Where a tag name ends: at white space, '>', '/' or '<'.
+size_t TagNameEnd(const char* data, size_t size, size_t p) {
+  while (p < size && !IsSpace(data[p]) && data[p] != '>' && data[p] != '/' && data[p] != '<') ++p;
+  return p;
+}
 
-// Splits the text into lines. A line ends at CR or LF; a second line-end byte right after
-// the first belongs to the same line end (so CR LF, LF CR, CR CR and LF LF each end one
-// line). The last line is delivered also without a line end. The next CR and LF positions
-// are remembered, so text with only one kind of line end is still scanned once.
-class LineReader {
+// Is the name (n bytes) one of the element names, letter case ignored?
+bool NameEquals(const char* name, size_t n, const char* element) {
+  return std::strlen(element) == n && StartsNoCase(name, n, element);
+}
+
+// The tags that make up the list structure of the file. Wherever one stands (outside a
+// quoted value) it begins an element: it ends a description, a title or a name that is
+// still open, so that an end tag left out never swallows the entries that follow.
+bool IsStructuralTag(const char* data, size_t size, size_t at) {
+  if (at + 1 >= size) return false;
+  size_t p = at + 1;
+  if (p < size && data[p] == '/') ++p;
+  size_t end = TagNameEnd(data, size, p);
+  const char* name = data + p;
+  size_t n = end - p;
+  if (data[at + 1] == '/') return NameEquals(name, n, "DL") || NameEquals(name, n, "H1");
+  static const char* const kOpening[] = {"DT", "DD", "DL", "HR", "H3", "H1", "TITLE"};
+  for (const char* e : kOpening)
+    if (NameEquals(name, n, e)) return true;
+  return false;
+}
+
+// Answers "where, at or after from, is the next place that matches" for a reading pass
+// whose positions never go back: an answer stays good until the pass moves beyond it, so
+// each kind of search looks at every byte of the file at most once.
+class Lookahead {
  public:
-  LineReader(const char* data, size_t size) : data_(data), size_(size) {
-    nextLf_ = Find('\n');
-    nextCr_ = Find('\r');
-  }
-
-  bool ReadLine(Line& line) {
-    if (pos_ >= size_) return false;
-    if (nextLf_ < pos_) nextLf_ = Find('\n');
-    if (nextCr_ < pos_) nextCr_ = Find('\r');
-    size_t end = nextLf_ < nextCr_ ? nextLf_ : nextCr_;
-    size_t next = end;
-    if (end < size_) {
-      ++next;
-      if (next < size_ && (data_[next] == '\r' || data_[next] == '\n')) ++next;
+  template <typename Search>
+  size_t next(size_t from, Search search) {
+    if (!valid_ || from < from_ || from > found_) {
+      from_ = from;
+      found_ = search(from);
+      valid_ = true;
     }
-    line.start = pos_;
-    line.text = data_ + pos_;
-    line.textEnd = end;
-    line.length = end - pos_;
-    const void* nul = std::memchr(line.text, 0, line.length);
-    if (nul) line.length = static_cast<const char*>(nul) - line.text;
-    line.next = next;
-    pos_ = next;
-    return true;
+    return found_;
   }
-
-  const char* data() const { return data_; }
-  size_t size() const { return size_; }
 
  private:
-  size_t Find(char c) const {
-    const void* p = std::memchr(data_ + pos_, c, size_ - pos_);
-    return p ? static_cast<const char*>(p) - data_ : size_;
-  }
-  const char* data_;
-  size_t size_;
-  size_t pos_ = 0;
-  size_t nextLf_ = 0;
-  size_t nextCr_ = 0;
+  bool valid_ = false;
+  size_t from_ = 0;
+  size_t found_ = 0;
 };
 
-// One attribute of a tag as it stands in the line.
+// One attribute of a tag as it stands in the file.
 struct Attribute {
   const char* name;
   size_t nameLength;
@@ -132,65 +120,10 @@ struct Attribute {
   size_t valueLength;
   const char* raw;  // the whole attribute text
   size_t rawLength;
-  bool unterminated;  // a quote that the line does not close
+  bool unterminated;  // a quote that was not closed
 };
 
-// Reads the attributes of a tag from p (just after the tag's name) up to the '>' that ends
-// the tag outside any quotes. Returns the position of that '>' or end when there is none.
-// A value is quoted with " or ', or runs unquoted to white space or '>'; an unterminated
-// quote runs to the end of the line.
-const char* ParseAttributes(const char* p, const char* end, std::vector<Attribute>& out) {
-  out.clear();
-  for (;;) {
-    while (p < end && IsTagSpace(*p)) ++p;
-    if (p >= end || *p == '>') return p;
-    Attribute a{};
-    a.raw = p;
-    a.name = p;
-    while (p < end && !IsTagSpace(*p) && *p != '=' && *p != '>') ++p;
-    a.nameLength = p - a.name;
-    if (p < end && *p == '=') {
-      ++p;
-      if (p < end && (*p == '"' || *p == '\'')) {
-        char quote = *p++;
-        a.value = p;
-        const char* close = static_cast<const char*>(std::memchr(p, quote, end - p));
-        if (close) {
-          a.valueLength = close - p;
-          p = close + 1;
-        } else {
-          a.valueLength = end - p;
-          a.unterminated = true;
-          p = end;
-        }
-      } else {
-        a.value = p;
-        while (p < end && !IsTagSpace(*p) && *p != '>') ++p;
-        a.valueLength = p - a.value;
-      }
-    }
-    if (p == a.raw) ++p;  // a lone '=' : take it as text, so that the walk moves on
-    a.rawLength = p - a.raw;
-    out.push_back(a);
-  }
-}
-
-bool NameIs(const Attribute& a, const char* name) {
-  return a.nameLength == std::strlen(name) && StartsNoCase(a.name, a.nameLength, name);
-}
-
-// The text after a tag's '>' up to the end marker (matched exactly) or the end of the line,
-// without the spaces before and after it.
-void TextAfterTag(const char* tagEnd, const char* end, const char* marker, const char** text,
-                  size_t* length) {
-  const char* p = tagEnd < end ? tagEnd + 1 : end;
-  while (p < end && *p == ' ') ++p;
-  size_t stop = FindText(p, end - p, marker);
-  const char* q = stop == kNotFound ? end : p + stop;
-  while (q > p && q[-1] == ' ') --q;
-  *text = p;
-  *length = q - p;
-}
+bool NameIs(const Attribute& a, const char* name) { return NameEquals(a.name, a.nameLength, name); }
 
 bool HasPlainNumberText(const char* text, size_t length, TimeValue value) {
   char buffer[24];
@@ -199,14 +132,15 @@ bool HasPlainNumberText(const char* text, size_t length, TimeValue value) {
   return n == length && std::memcmp(buffer, text, length) == 0;
 }
 
-// Remembers the original text of a date when writing the number would change it.
-void KeepDateText(LinkEntry& entry, char kind, const Attribute& a, TimeValue parsed,
-                  TimeValue value) {
-  if (value == 0 || a.valueLength == 0 || a.valueLength > kDateTextMax) return;
-  if (HasPlainNumberText(a.value, a.valueLength, parsed)) return;
+// Remembers the original text of a date when writing the number would change it (a text
+// that is not the plain number, whatever it holds, as long as it can stand between double
+// quotes on one line).
+void KeepDateText(LinkEntry& entry, char kind, const Attribute& a, TimeValue value) {
+  if (a.valueLength > kDateTextMax) return;
+  if (HasPlainNumberText(a.value, a.valueLength, value)) return;
   for (size_t i = 0; i < a.valueLength; ++i) {
     char c = a.value[i];
-    if (c == '"' || c == '>' || IsTagSpace(c) || c == '\n' || c == 0) return;
+    if (c == '"' || IsLineEnd(c) || c == 0) return;
   }
   std::string text(entry.dateText.c_str(), entry.dateText.length);
   text += kind;
@@ -215,28 +149,62 @@ void KeepDateText(LinkEntry& entry, char kind, const Attribute& a, TimeValue par
   entry.dateText.assign(text.c_str());
 }
 
+// Cuts a text to at most max bytes without splitting a UTF-8 sequence: when the cut would
+// fall inside one, the text ends before its lead byte.
+size_t CutAtCharacter(const char* text, size_t length, size_t max) {
+  if (length <= max) return length;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  size_t lead = max;
+  while (lead > 0 && max - lead < 3 && (p[lead] & 0xC0) == 0x80) --lead;
+  if (lead == max || p[lead] < 0xC0) return max;  // not inside a UTF-8 sequence
+  size_t sequence = p[lead] >= 0xF0 ? 4 : p[lead] >= 0xE0 ? 3 : 2;
+  return lead + sequence > max ? lead : max;
+}
+
+// Reads the file element by element, in one pass from start to end. Elements are found by
+// their tags wherever the line breaks fall: a whole file on one line, several elements on a
+// line, and values, titles and names that run over a line break are all read.
 class Reader {
  public:
   Reader(const char* data, size_t size, NodeList& root, int32_t& linkCount)
-      : lines_(data, size), linkCount_(linkCount) {
+      : data_(data), size_(size), linkCount_(linkCount) {
     levels_.push_back({&root, false});
     if (settings) sorted_ = (settings->flags & FLAG_SORT_BOOKMARKS) != 0;
     if (root.isEmpty()) SortAtEnd(root);
   }
 
-  void ReadBookmarkList();
+  // Reads everything; true when the text was recognised as a bookmark file.
+  bool Read();
 
  private:
   struct Level {
     NodeList* list;
     bool setBrokenLinks;
   };
-  enum class Kind { Other, Link, Folder, Title, ListEnd, Separator };
+  // A tag as found: where its name is and where the tag ends (just after its '>', or at
+  // the '<' or the end of the file where a tag left open stops).
+  struct Tag {
+    size_t nameStart;
+    size_t nameEnd;
+    size_t end;
+    bool closed;  // ended by '>'
+  };
 
-  Kind Classify(const Line& line, size_t* where, size_t* separatorAt, int* listEnds);
-  void ReadLink(const Line& line);
-  void ReadFolder(const Line& line, size_t at);
-  void ReadTitle(const Line& line, size_t at);
+  Tag ScanTag(size_t at);
+  size_t ScanQuoted(size_t p, char quote, Attribute& a);
+  size_t NextTextEnd(size_t from, const char* endTag, Lookahead& endTags, bool lineBound,
+                     size_t* resume);
+  size_t NextEndTag(size_t from, const char* endTag, Lookahead& cache);
+  size_t NextStructural(size_t from);
+  size_t NextBreakBeforeTag(size_t from);
+  size_t NextLineEnd(size_t from);
+  void Trim(size_t* start, size_t* end) const;
+
+  size_t ReadLink(const Tag& tag);
+  size_t ReadFolder(const Tag& tag);
+  size_t ReadTitle(const Tag& tag);
+  size_t ReadHeading(const Tag& tag, size_t at);
+  size_t ReadDescription(const Tag& tag);
   void KeepExtras(TextString& out);
   void AddSeparator();
   bool EndList();  // false when the top-level list ended
@@ -245,31 +213,30 @@ class Reader {
   void Finish();
   LinkEntry* FindFolder(NodeList& list, const char* name, size_t length);
   void RememberFolder(NodeList& list, LinkEntry* entry);
-  void StartDescription(const Line& line, size_t at);
-  void EndDescription();
-  static bool StartsElement(const Line& line);
-  void CollectMeta(const Line& line);
+  void EntryRead() {
+    inHeader_ = false;
+    anyEntry_ = true;
+  }
 
-  LineReader lines_;
+  const char* data_;
+  size_t size_;
   int32_t& linkCount_;
   bool sorted_ = false;
   bool insideBrokenLinks_ = false;
   bool inHeader_ = true;
-  bool previousOnlyDt_ = false;
-  size_t metaResume_ = 0;  // where the last <META tag ended
-  std::vector<std::pair<size_t, size_t>> metaSpans_;
-  std::string lineWithoutMeta_;
+  bool recognised_ = false;
+  bool anyEntry_ = false;  // an entry, or a list end, has been read
   std::vector<Level> levels_;
   std::vector<Attribute> attributes_;
-  const char* linkTagEnd_ = nullptr;
   LinkEntry* lastEntry_ = nullptr;
-  // The description being read and the entry it belongs to.
-  bool inDescription_ = false;
-  bool descriptionOfFile_ = false;
-  bool anyEntry_ = false;  // an entry, or a list end, has been read
-  LinkEntry* descriptionOwner_ = nullptr;
-  std::string description_;
-  size_t descriptionEnd_ = 0;  // where the text read so far ends in the file
+  std::string header_;  // the <META> tags of the header, each followed by CR LF
+  // The descriptions of folders met more than once, joined here and stored at the end (a
+  // join per meeting would copy the text again each time).
+  std::unordered_map<LinkEntry*, std::string> joined_;
+  // Separators read before the text was recognised: removed again if it never is.
+  std::vector<LinkEntry*> unconfirmed_;
+  Lookahead commentEnds_, linkEnds_, nameEnds_, titleEnds_, structural_, breaksBeforeTags_,
+      lineEnds_;
   // Folders by list and folded name, so that merging costs no walk of a long list.
   std::unordered_map<std::string, LinkEntry*> folders_;
   std::unordered_set<const NodeList*> indexedLists_;
@@ -280,140 +247,233 @@ class Reader {
   std::vector<NodeList*> listsToSort_;
 };
 
-void Reader::ReadBookmarkList() {
-  Line line;
-  while (lines_.ReadLine(line)) {
-    if (inDescription_) {
-      if (!StartsElement(line)) {
-        // The line end between the lines belongs to the description as it was written.
-        description_.append(lines_.data() + descriptionEnd_, line.start - descriptionEnd_);
-        description_.append(line.text, line.length);
-        descriptionEnd_ = line.textEnd;
-        continue;
-      }
-      EndDescription();
-    }
-    Line view = line;
-    if (inHeader_ || metaResume_ > line.start) {
-      CollectMeta(line);
-      if (!metaSpans_.empty()) {
-        view.text = lineWithoutMeta_.data();
-        view.length = lineWithoutMeta_.size();
+bool Reader::Read() {
+  size_t pos = 0;
+  bool afterDt = false;  // the last thing read was a <DT> tag (white space aside)
+  while (pos < size_) {
+    const char* lt = static_cast<const char*>(std::memchr(data_ + pos, '<', size_ - pos));
+    if (!lt) break;
+    size_t at = lt - data_;
+    if (afterDt) {
+      for (size_t i = pos; i < at; ++i) {
+        if (!IsSpace(data_[i])) {
+          afterDt = false;
+          break;
+        }
       }
     }
-    size_t lead = 0;
-    while (lead < view.length && IsBlank(view.text[lead])) ++lead;
-    if (StartsNoCase(view.text + lead, view.length - lead, "<DD>")) {
-      StartDescription(view, lead + 4);
-      previousOnlyDt_ = false;
+    if (StartsNoCase(lt, size_ - at, "<!--")) {
+      // A comment holds no elements. One that is never closed is taken for text.
+      size_t close = commentEnds_.next(at + 4, [&](size_t from) {
+        size_t hit = FindTextNoCase(data_ + from, size_ - from, "-->");
+        return hit == kNotFound ? size_ : from + hit;
+      });
+      pos = close < size_ ? close + 3 : at + 4;
       continue;
     }
-    size_t where = 0, separatorAt = kNotFound;
-    int listEnds = 0;
-    Kind kind = Classify(view, &where, &separatorAt, &listEnds);
-    // The heading repeats the document title, whose text may hold anything: a rule or a list
-    // end in it is not one of the file.
-    if (StartsNoCase(view.text + lead, view.length - lead, "<H1")) {
-      if (kind == Kind::Separator || kind == Kind::ListEnd) kind = Kind::Other;
-      separatorAt = kNotFound;
+    bool closing = at + 1 < size_ && data_[at + 1] == '/';
+    size_t nameStart = at + 1 + (closing ? 1 : 0);
+    size_t nameEnd = TagNameEnd(data_, size_, nameStart);
+    if (nameEnd == nameStart) {  // a '<' that starts no tag is text
+      pos = at + 1;
+      afterDt = false;
+      continue;
     }
-    {
-      size_t end = view.length;
-      while (end > lead && IsBlank(view.text[end - 1])) --end;
-      previousOnlyDt_ = end - lead == 4 && StartsNoCase(view.text + lead, 4, "<DT>");
-    }
-    if (kind != Kind::Other && kind != Kind::Title) {
+    Tag tag = ScanTag(at);
+    const char* name = data_ + nameStart;
+    size_t n = nameEnd - nameStart;
+    pos = tag.end;
+    bool isDt = false;
+    if (closing) {
+      if (NameEquals(name, n, "DL")) {
+        EntryRead();
+        if (!EndList()) break;
+      }
+    } else if (NameEquals(name, n, "A")) {
+      bool link = false;
+      for (const Attribute& a : attributes_) link = link || NameIs(a, "HREF");
+      if (link) pos = ReadLink(tag);
+    } else if (NameEquals(name, n, "DT")) {
+      isDt = true;
+    } else if (NameEquals(name, n, "H3")) {
+      if (afterDt) pos = ReadFolder(tag);
+    } else if (NameEquals(name, n, "HR")) {
+      EntryRead();
+      extras_.clear();
+      for (const Attribute& a : attributes_) extras_.push_back(&a);
+      AddSeparator();
+    } else if (NameEquals(name, n, "DD")) {
+      pos = ReadDescription(tag);
+    } else if (NameEquals(name, n, "DL")) {
       inHeader_ = false;
-      anyEntry_ = true;
+      recognised_ = true;
+    } else if (NameEquals(name, n, "TITLE")) {
+      pos = ReadTitle(tag);
+    } else if (NameEquals(name, n, "H1")) {
+      pos = ReadHeading(tag, at);
+    } else if (NameEquals(name, n, "META")) {
+      // The header's <META> tags are kept whole, even over several lines; a tag left open
+      // is not kept rather than swallow what follows.
+      if (inHeader_ && tag.closed) {
+        header_.append(data_ + at, UpToNul(data_ + at, tag.end - at));
+        header_ += "\r\n";
+      }
+    } else if (NameEquals(name, n, "!DOCTYPE")) {
+      if (FindTextNoCase(data_ + at, tag.end - at, "NETSCAPE-Bookmark-file") != kNotFound)
+        recognised_ = true;
     }
-    if (inHeader_ && FindTextNoCase(view.text, view.length, "<DL") != kNotFound) inHeader_ = false;
-    if (separatorAt != kNotFound && kind != Kind::Separator) AddSeparator();
-    switch (kind) {
-      case Kind::Link:
-        ReadLink(view);
-        break;
-      case Kind::Folder:
-        ReadFolder(view, where);
-        break;
-      case Kind::Title:
-        ReadTitle(view, where);
-        break;
-      case Kind::ListEnd:
-        for (int i = 0; i < listEnds; ++i) {
-          if (!EndList()) {
-            Finish();
-            return;
-          }
-        }
-        break;
-      case Kind::Separator:
-        AddSeparator();
-        break;
-      case Kind::Other:
-        break;
-    }
+    afterDt = isDt;
   }
   Finish();
+  if (!recognised_) {
+    // A file of nothing but white space is an empty bookmark file: saving it loses nothing.
+    size_t i = 0;
+    while (i < size_ && IsSpace(data_[i])) ++i;
+    recognised_ = i == size_;
+  }
+  if (!recognised_) {
+    for (LinkEntry* e : unconfirmed_) {
+      e->unlink();
+      delete e;
+    }
+  }
+  return recognised_;
 }
 
-// Finds what the line is. The first of these that the line holds decides: a link (an <A tag
-// with an HREF attribute, wherever it stands among the attributes), a folder ("<DT><H3", or
-// "<H3" on the line after a line holding only "<DT>"), the document title, a list end
-// ("</DL>", with or without "<p>"; each one on the line counts), a separator. A separator
-// that stands before the link, folder or list end of the same line is reported too.
-Reader::Kind Reader::Classify(const Line& line, size_t* where, size_t* separatorAt, int* listEnds) {
-  const char* text = line.text;
-  const char* end = text + line.length;
-  size_t folder = kNotFound, title = kNotFound, listEnd = kNotFound;
-  *separatorAt = kNotFound;
-  *listEnds = 0;
-  for (const char* p = text; p < end;) {
-    const char* q = static_cast<const char*>(std::memchr(p, '<', end - p));
-    if (!q) break;
-    size_t n = end - q;
-    size_t at = q - text;
-    if (n > 2 && (q[1] == 'a' || q[1] == 'A') && IsTagSpace(q[2])) {
-      const char* tagEnd = ParseAttributes(q + 2, end, attributes_);
-      for (const Attribute& a : attributes_) {
-        if (NameIs(a, "HREF")) {
-          *where = at;
-          linkTagEnd_ = tagEnd;  // ReadLink goes on from the attributes read here
-          return Kind::Link;
-        }
+// Reads a tag's attributes from just after its name up to the '>' that ends it outside any
+// quotes. A tag left open ends at the next '<' outside quotes (or the end of the file).
+Reader::Tag Reader::ScanTag(size_t at) {
+  Tag tag{};
+  size_t p = at + 1;
+  if (p < size_ && data_[p] == '/') ++p;
+  tag.nameStart = p;
+  tag.nameEnd = p = TagNameEnd(data_, size_, p);
+  attributes_.clear();
+  for (;;) {
+    while (p < size_ && (IsSpace(data_[p]) || data_[p] == '/')) ++p;
+    if (p >= size_ || data_[p] == '<') break;
+    if (data_[p] == '>') {
+      tag.closed = true;
+      ++p;
+      break;
+    }
+    Attribute a{};
+    a.raw = a.name = data_ + p;
+    while (p < size_ && !IsSpace(data_[p]) && data_[p] != '=' && data_[p] != '>' && data_[p] != '<')
+      ++p;
+    a.nameLength = data_ + p - a.name;
+    size_t afterName = p;
+    while (p < size_ && IsBlank(data_[p])) ++p;
+    if (p < size_ && data_[p] == '=') {
+      ++p;
+      while (p < size_ && IsBlank(data_[p])) ++p;
+      if (p < size_ && (data_[p] == '"' || data_[p] == '\'')) {
+        p = ScanQuoted(p + 1, data_[p], a);
+      } else {
+        a.value = data_ + p;
+        while (p < size_ && !IsSpace(data_[p]) && data_[p] != '>' && data_[p] != '<') ++p;
+        a.valueLength = data_ + p - a.value;
       }
-      p = tagEnd;
-      continue;
+    } else {
+      p = afterName;
     }
-    if (folder == kNotFound && StartsNoCase(q, n, "<DT><H3")) folder = at;
-    if (folder == kNotFound && previousOnlyDt_ && StartsNoCase(q, n, "<H3") &&
-        (n == 3 || IsTagSpace(q[3]) || q[3] == '>'))
-      folder = at;
-    if (title == kNotFound && StartsNoCase(q, n, "<TITLE>")) title = at;
-    if (StartsNoCase(q, n, "</DL>")) {
-      if (listEnd == kNotFound) listEnd = at;
-      ++*listEnds;
+    if (data_ + p == a.raw) ++p;  // a lone '=': taken as text, so that the walk moves on
+    a.rawLength = data_ + p - a.raw;
+    attributes_.push_back(a);
+  }
+  tag.end = p;
+  return tag;
+}
+
+// A quoted value runs to its closing quote, over line breaks too (a damaged file may wrap
+// a long address). A quote that is never closed ends at the first line break after which
+// a tag begins, so that it cannot swallow the elements that follow.
+size_t Reader::ScanQuoted(size_t p, char quote, Attribute& a) {
+  a.value = data_ + p;
+  size_t limit = NextBreakBeforeTag(p);
+  const void* close = std::memchr(data_ + p, quote, limit - p);
+  if (close) {
+    size_t q = static_cast<const char*>(close) - data_;
+    a.valueLength = q - p;
+    return q + 1;
+  }
+  a.valueLength = limit - p;
+  a.unterminated = true;
+  return limit;
+}
+
+size_t Reader::NextEndTag(size_t from, const char* endTag, Lookahead& cache) {
+  return cache.next(from, [&](size_t start) {
+    size_t hit = FindTextNoCase(data_ + start, size_ - start, endTag);
+    return hit == kNotFound ? size_ : start + hit;
+  });
+}
+
+size_t Reader::NextStructural(size_t from) {
+  return structural_.next(from, [&](size_t start) {
+    for (size_t p = start; p < size_;) {
+      const char* lt = static_cast<const char*>(std::memchr(data_ + p, '<', size_ - p));
+      if (!lt) break;
+      size_t at = lt - data_;
+      if (IsStructuralTag(data_, size_, at)) return at;
+      p = at + 1;
     }
-    if (*separatorAt == kNotFound && StartsNoCase(q, n, "<HR>")) *separatorAt = at;
-    p = q + 1;
+    return size_;
+  });
+}
+
+size_t Reader::NextLineEnd(size_t from) {
+  return lineEnds_.next(from, [&](size_t start) {
+    for (size_t p = start; p < size_; ++p)
+      if (IsLineEnd(data_[p])) return p;
+    return size_;
+  });
+}
+
+// The next line break after which (white space aside) a tag begins.
+size_t Reader::NextBreakBeforeTag(size_t from) {
+  return breaksBeforeTags_.next(from, [&](size_t start) {
+    size_t p = start;
+    while (p < size_) {
+      while (p < size_ && !IsLineEnd(data_[p])) ++p;
+      if (p >= size_) break;
+      size_t q = p;
+      while (q < size_ && IsSpace(data_[q])) ++q;
+      if (q < size_ && data_[q] == '<') return p;
+      p = q;  // every line break up to q is followed by the same character
+    }
+    return size_;
+  });
+}
+
+// Where the text that starts at from ends: at its end tag, or, when that is left out, at the
+// next structural tag or line break before a tag (lineBound: at the end of the line, for the
+// document title and heading, which may hold anything up to their end tag). *resume is where
+// reading goes on: after the end tag, or at the element that ended the text.
+size_t Reader::NextTextEnd(size_t from, const char* endTag, Lookahead& endTags, bool lineBound,
+                           size_t* resume) {
+  size_t end = NextEndTag(from, endTag, endTags);
+  size_t other = NextStructural(from);
+  size_t lineLimit = lineBound ? NextLineEnd(from) : NextBreakBeforeTag(from);
+  if (lineBound) {
+    if (end > lineLimit) end = std::min(lineLimit, other);
+  } else {
+    end = std::min({end, other, lineLimit});
   }
-  Kind kind = Kind::Other;
-  if (folder != kNotFound) {
-    *where = folder;
-    kind = Kind::Folder;
-  } else if (title != kNotFound) {
-    *where = title;
-    kind = Kind::Title;
-  } else if (listEnd != kNotFound) {
-    *where = listEnd;
-    kind = Kind::ListEnd;
-  } else if (*separatorAt != kNotFound) {
-    *where = *separatorAt;
-    return Kind::Separator;
+  *resume = end;
+  if (end < size_ && StartsNoCase(data_ + end, size_ - end, endTag)) {
+    // The end tag, to its '>' (which may stand on the next line).
+    size_t p = end + 2;
+    while (p < size_ && data_[p] != '>' && data_[p] != '<') ++p;
+    *resume = p < size_ && data_[p] == '>' ? p + 1 : p;
   }
-  // Only a rule before the element is a separator of its own.
-  if (*separatorAt != kNotFound && (kind == Kind::Title || *separatorAt > *where))
-    *separatorAt = kNotFound;
-  return kind;
+  return end;
+}
+
+// Leaves out blanks and line ends on both sides.
+void Reader::Trim(size_t* start, size_t* end) const {
+  while (*start < *end && IsSpace(data_[*start])) ++*start;
+  while (*end > *start && IsSpace(data_[*end - 1])) --*end;
 }
 
 // Sorted reading puts each entry in front of the first one whose name sorts after it. For a
@@ -429,7 +489,9 @@ void Reader::Insert(LinkEntry* entry) {
 }
 
 void Reader::Finish() {
-  if (inDescription_) EndDescription();
+  for (auto& [owner, text] : joined_)
+    owner->description.assign(text.data(), static_cast<int32_t>(text.size()));
+  if (settings && !header_.empty()) settings->bookmarkHeader.assign(header_.c_str());
   FreeTree(discarded_);
   std::vector<Node*> nodes;
   for (NodeList* list : listsToSort_) {
@@ -449,9 +511,10 @@ void Reader::SortAtEnd(NodeList& list) {
   if (sorted_ && sortAtEnd_.insert(&list).second) listsToSort_.push_back(&list);
 }
 
-void Reader::ReadLink(const Line& line) {
-  const char* end = line.text + line.length;
-  const char* tagEnd = linkTagEnd_;
+size_t Reader::ReadLink(const Tag& tag) {
+  EntryRead();
+  recognised_ = true;
+  unconfirmed_.clear();
   const Attribute* href = nullptr;
   const Attribute* dates[3] = {nullptr, nullptr, nullptr};  // add, visit, modified
   extras_.clear();
@@ -475,46 +538,69 @@ void Reader::ReadLink(const Line& line) {
     }
     extras_.push_back(&a);
   }
-  TimeValue parsed[3] = {0, 0, 0}, value[3] = {0, 0, 0};
+  TimeValue value[3] = {0, 0, 0};
   for (int i = 0; i < 3; ++i) {
     if (!dates[i]) continue;
-    parsed[i] = ParseBookmarkDate(dates[i]->value, dates[i]->valueLength);
-    value[i] = parsed[i] == -1 ? 0 : parsed[i];
+    value[i] = ParseBookmarkDate(dates[i]->value, dates[i]->valueLength);
+    if (value[i] == -1) value[i] = 0;
   }
-  const char* title;
-  size_t titleLength;
-  TextAfterTag(tagEnd, end, "</A", &title, &titleLength);
+  size_t start = tag.end, resume = tag.end;
+  size_t end = tag.closed ? NextTextEnd(start, "</A", linkEnds_, false, &resume) : start;
+  Trim(&start, &end);
 
   LinkEntry* entry = new (std::nothrow) LinkEntry();
-  if (!entry) return;
-  entry->setName(title, titleLength);
-  if (!entry->name || !entry->url.assign(href->value, href->valueLength)) {
+  if (!entry) return resume;
+  entry->setName(data_ + start, UpToNul(data_ + start, end - start));
+  size_t urlLength = UpToNul(href->value, href->valueLength);
+  if (!entry->name || !entry->url.assign(href->value, static_cast<int32_t>(urlLength))) {
     delete entry;
-    return;
+    return resume;
   }
   entry->lastVisit = value[1] != 0 ? value[1] : value[0];
   entry->addDate = value[0];
   entry->lastModified = value[2];
+  uint8_t form = BOOKMARK_FORM_READ;
+  if (!dates[0]) form |= BOOKMARK_FORM_NO_ADD_DATE;
+  if (!dates[1]) form |= BOOKMARK_FORM_NO_LAST_VISIT;
+  if (!dates[2]) form |= BOOKMARK_FORM_NO_LAST_MODIFIED;
+  if (value[1] == 0) form |= BOOKMARK_FORM_VISIT_FROM_ADD;
+  entry->bookmarkForm = form;
   static const char kKinds[3] = {DATE_TEXT_ADD, DATE_TEXT_VISIT, DATE_TEXT_MODIFIED};
   for (int i = 0; i < 3; ++i) {
-    if (dates[i]) KeepDateText(*entry, kKinds[i], *dates[i], parsed[i], value[i]);
+    if (dates[i]) KeepDateText(*entry, kKinds[i], *dates[i], value[i]);
   }
   KeepExtras(entry->extraAttributes);
   Insert(entry);
   // An empty address makes the entry a folder for everyone else, merging included.
-  if (href->valueLength == 0) RememberFolder(*levels_.back().list, entry);
+  if (urlLength == 0) RememberFolder(*levels_.back().list, entry);
   lastEntry_ = entry;
   if (!insideBrokenLinks_) ++linkCount_;
+  return resume;
 }
 
-void Reader::ReadFolder(const Line& line, size_t at) {
-  const char* end = line.text + line.length;
-  const char* p = line.text + at;
-  p += StartsNoCase(p, end - p, "<DT>") ? 7 : 3;
-  const char* tagEnd = ParseAttributes(p, end, attributes_);
-  const char* name;
-  size_t nameLength;
-  TextAfterTag(tagEnd, end, "</H", &name, &nameLength);
+size_t Reader::ReadFolder(const Tag& tag) {
+  EntryRead();
+  recognised_ = true;
+  unconfirmed_.clear();
+  const Attribute* added = nullptr;
+  bool folded = false;
+  extras_.clear();
+  for (const Attribute& a : attributes_) {
+    if (!added && NameIs(a, "ADD_DATE")) {
+      added = &a;
+      continue;
+    }
+    if (NameIs(a, "FOLDED") && a.valueLength == 0 && !a.value) {
+      folded = true;  // the writer writes it
+      continue;
+    }
+    extras_.push_back(&a);
+  }
+  size_t start = tag.end, resume = tag.end;
+  size_t end = tag.closed ? NextTextEnd(start, "</H", nameEnds_, false, &resume) : start;
+  Trim(&start, &end);
+  const char* name = data_ + start;
+  size_t nameLength = UpToNul(name, end - start);
 
   NodeList& list = *levels_.back().list;
   LinkEntry* folder = FindFolder(list, name, nameLength);
@@ -524,20 +610,15 @@ void Reader::ReadFolder(const Line& line, size_t at) {
     folder = new (std::nothrow) LinkEntry();
     if (folder) folder->setName(name, nameLength);
     if (folder && folder->name) {
-      const Attribute* added = nullptr;
-      extras_.clear();
-      for (const Attribute& a : attributes_) {
-        if (!added && NameIs(a, "ADD_DATE")) {
-          added = &a;
-          continue;
-        }
-        if (NameIs(a, "FOLDED") && a.valueLength == 0) continue;  // the writer writes it
-        extras_.push_back(&a);
-      }
+      uint8_t form = BOOKMARK_FORM_READ;
+      if (!folded) form |= BOOKMARK_FORM_NOT_FOLDED;
       if (added) {
         folder->addDate = ParseBookmarkDate(added->value, added->valueLength);
-        KeepDateText(*folder, DATE_TEXT_ADD, *added, folder->addDate, folder->addDate);
+        KeepDateText(*folder, DATE_TEXT_ADD, *added, folder->addDate);
+      } else {
+        form |= BOOKMARK_FORM_NO_ADD_DATE;
       }
+      folder->bookmarkForm = form;
       KeepExtras(folder->extraAttributes);
       Insert(folder);
       RememberFolder(list, folder);
@@ -553,6 +634,7 @@ void Reader::ReadFolder(const Line& line, size_t at) {
   // freed at the end, so that they do not land in the wrong folder.
   levels_.push_back({folder ? &folder->children : &discarded_, setsBroken});
   lastEntry_ = folder;
+  return resume;
 }
 
 // Keeps the attributes in extras_ as they stand, one space apart, in a single allocation.
@@ -566,22 +648,66 @@ void Reader::KeepExtras(TextString& out) {
     if (p != out.data) *p++ = ' ';
     std::memcpy(p, a->raw, a->rawLength);
     p += a->rawLength;
-    if (a->unterminated) *p++ = a->value[-1];  // close the quote the line left open
+    if (a->unterminated) *p++ = a->value[-1];  // close the quote the file left open
   }
   *p = 0;
   out.length = static_cast<int32_t>(p - out.data);
 }
 
-void Reader::ReadTitle(const Line& line, size_t at) {
-  const char* end = line.text + line.length;
-  const char* p = line.text + at + 6;  // the '>' of "<TITLE>"
-  const char* title;
-  size_t length;
-  TextAfterTag(p, end, "</T", &title, &length);
-  if (length > kDocumentTitleMax) length = kDocumentTitleMax;
-  if (!settings) return;
-  std::memcpy(settings->bookmarkTitle, title, length);
+size_t Reader::ReadTitle(const Tag& tag) {
+  size_t start = tag.end, resume = tag.end;
+  size_t end = tag.closed ? NextTextEnd(start, "</T", titleEnds_, true, &resume) : start;
+  while (start < end && data_[start] == ' ') ++start;
+  while (end > start && data_[end - 1] == ' ') --end;
+  size_t length = UpToNul(data_ + start, end - start);
+  length = CutAtCharacter(data_ + start, length, kDocumentTitleMax);
+  if (!settings) return resume;
+  std::memcpy(settings->bookmarkTitle, data_ + start, length);
   settings->bookmarkTitle[length] = 0;
+  return resume;
+}
+
+// The heading repeats the document title, whose text may hold anything up to its end tag:
+// it is kept as it stands, attributes included, and written back so.
+size_t Reader::ReadHeading(const Tag& tag, size_t at) {
+  size_t resume = tag.end;
+  size_t end = tag.closed ? NextTextEnd(tag.end, "</H", nameEnds_, true, &resume) : tag.end;
+  if (settings && !settings->bookmarkHeading.data) {
+    size_t from = at + 3;  // after "<H1"
+    settings->bookmarkHeading.assign(data_ + from, static_cast<int32_t>(end - from));
+  }
+  return resume;
+}
+
+// A description runs from its tag to the next element of the list structure, over as many
+// lines as it takes; it may hold any other markup. The line end and indentation before that
+// element are not part of it.
+size_t Reader::ReadDescription(const Tag& tag) {
+  size_t start = tag.end;
+  size_t stop = NextStructural(start);
+  size_t end = stop;
+  while (end > start && IsBlank(data_[end - 1])) --end;
+  // One line end: CR LF, LF CR, CR CR or LF LF, as a line reader takes them.
+  for (int i = 0; i < 2 && end > start && IsLineEnd(data_[end - 1]); ++i) --end;
+  LinkEntry* owner = lastEntry_;
+  if (!owner) {
+    // Before any entry, a description belongs to the whole file.
+    if (!anyEntry_ && settings && !settings->bookmarkDescription.data)
+      settings->bookmarkDescription.assign(data_ + start, static_cast<int32_t>(end - start));
+    return stop;
+  }
+  auto more = joined_.find(owner);
+  if (more != joined_.end() || (owner->description.data && owner->description.length)) {
+    // A folder met twice keeps both descriptions.
+    if (more == joined_.end())
+      more = joined_.emplace(owner, std::string(owner->description.data, owner->description.length))
+                 .first;
+    more->second += "\r\n";
+    more->second.append(data_ + start, end - start);
+  } else {
+    owner->description.assign(data_ + start, static_cast<int32_t>(end - start));
+  }
+  return stop;
 }
 
 void Reader::AddSeparator() {
@@ -589,8 +715,11 @@ void Reader::AddSeparator() {
   if (sorted_) return;  // sorted bookmarks lose their separators
   LinkEntry* entry = new (std::nothrow) LinkEntry();
   if (!entry) return;
+  KeepExtras(entry->extraAttributes);
+  entry->bookmarkForm = BOOKMARK_FORM_READ;
   levels_.back().list->addTail(entry);
   lastEntry_ = entry;
+  if (!recognised_) unconfirmed_.push_back(entry);
 }
 
 bool Reader::EndList() {
@@ -626,102 +755,6 @@ void Reader::RememberFolder(NodeList& list, LinkEntry* entry) {
   folders_.emplace(std::move(key), entry);
 }
 
-void Reader::StartDescription(const Line& line, size_t at) {
-  inDescription_ = true;
-  descriptionOwner_ = lastEntry_;
-  descriptionOfFile_ = !lastEntry_ && !anyEntry_;
-  description_.assign(line.text + at, line.length - at);
-  descriptionEnd_ = line.textEnd;
-}
-
-void Reader::EndDescription() {
-  inDescription_ = false;
-  LinkEntry* owner = descriptionOwner_;
-  descriptionOwner_ = nullptr;
-  if (!owner) {
-    // Before any entry, a description belongs to the whole file.
-    if (descriptionOfFile_ && settings && !settings->bookmarkDescription.data)
-      settings->bookmarkDescription.assign(description_.data(),
-                                           static_cast<int32_t>(description_.size()));
-    return;
-  }
-  if (owner->description.data && owner->description.length) {
-    // A folder met twice keeps both descriptions.
-    std::string joined(owner->description.data, owner->description.length);
-    joined += "\r\n";
-    joined += description_;
-    owner->description.assign(joined.data(), static_cast<int32_t>(joined.size()));
-  } else {
-    owner->description.assign(description_.data(), static_cast<int32_t>(description_.size()));
-  }
-}
-
-// Whether a line ends a description: it starts (after blanks) with an element of the list
-// structure. Anything else, HTML such as <a href=...> included, continues the description.
-bool Reader::StartsElement(const Line& line) {
-  size_t i = 0;
-  while (i < line.length && IsBlank(line.text[i])) ++i;
-  const char* p = line.text + i;
-  size_t n = line.length - i;
-  static const char* const kElements[] = {"<DT", "<DD",    "<DL", "</DL", "<HR",
-                                          "<H3", "<TITLE", "<H1", "</H1"};
-  for (const char* e : kElements) {
-    if (StartsNoCase(p, n, e)) return true;
-  }
-  return false;
-}
-
-// Keeps each <META ...> tag of the header, whole even when it runs over several lines, and
-// notes the parts of the line the tags take up: what stands inside a tag is not an element.
-void Reader::CollectMeta(const Line& line) {
-  metaSpans_.clear();
-  const char* data = lines_.data();
-  size_t lineEnd = line.start + line.length;
-  size_t from = line.start;
-  if (metaResume_ > from) {
-    from = metaResume_ < lineEnd ? metaResume_ : lineEnd;
-    metaSpans_.push_back({line.start, from});
-  }
-  while (inHeader_ && from < lineEnd) {
-    size_t at = FindTextNoCase(data + from, lineEnd - from, "<META");
-    if (at == kNotFound) break;
-    size_t start = from + at;
-    size_t limit = lines_.size() - start;
-    if (limit > kMetaTagMax) limit = kMetaTagMax;
-    const char* p = data + start + 5;
-    const char* end = data + start + limit;
-    char quote = 0;
-    for (; p < end; ++p) {
-      if (*p == 0) break;
-      if (quote) {
-        if (*p == quote) quote = 0;
-      } else if (*p == '"' || *p == '\'') {
-        quote = *p;
-      } else if (*p == '>') {
-        break;
-      }
-    }
-    if (p >= end || *p != '>') break;  // not a tag: keep nothing rather than swallow the file
-    size_t stop = p + 1 - data;
-    if (settings) {
-      settings->bookmarkHeader.append(std::string(data + start, stop - start).c_str());
-      settings->bookmarkHeader.append("\r\n");
-    }
-    metaResume_ = stop;
-    metaSpans_.push_back({start, stop < lineEnd ? stop : lineEnd});
-    from = stop;
-  }
-  if (metaSpans_.empty()) return;
-  // The line as classified: its text without the tags.
-  lineWithoutMeta_.clear();
-  size_t pos = line.start;
-  for (const auto& span : metaSpans_) {
-    if (span.first > pos) lineWithoutMeta_.append(data + pos, span.first - pos);
-    pos = span.second;
-  }
-  if (pos < lineEnd) lineWithoutMeta_.append(data + pos, lineEnd - pos);
-}
-
 }  // namespace
 
 TimeValue ParseBookmarkDate(const char* text, size_t length) {
@@ -748,15 +781,18 @@ TimeValue ParseBookmarkDate(const char* text, size_t length) {
 }
 
 const char* KeptDateText(const LinkEntry& entry, char kind, TimeValue value, size_t* length) {
-  if (value == 0 || entry.dateText.length == 0) return nullptr;
+  if (entry.dateText.length == 0) return nullptr;
   const char* p = entry.dateText.data;
   const char* end = p + entry.dateText.length;
   while (p < end) {
     const char* stop = static_cast<const char*>(std::memchr(p, '\n', end - p));
     if (!stop) stop = end;
-    if (*p == kind && ParseBookmarkDate(p + 1, stop - p - 1) == value) {
-      *length = stop - p - 1;
-      return p + 1;
+    if (*p == kind) {
+      TimeValue kept = ParseBookmarkDate(p + 1, stop - p - 1);
+      if (kept == value || (kept == -1 && value == 0)) {  // a link reads -1 as 0
+        *length = stop - p - 1;
+        return p + 1;
+      }
     }
     p = stop + 1;
   }
@@ -766,35 +802,43 @@ const char* KeptDateText(const LinkEntry& entry, char kind, TimeValue value, siz
 bool LooksLikeUtf16(const char* data, size_t size) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
   if (size >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) return true;
-  for (const unsigned char* q = p; q < p + size;) {
-    const void* nul = std::memchr(q, 0, p + size - q);
-    if (!nul) break;
-    const unsigned char* z = static_cast<const unsigned char*>(nul);
-    if (z > p && z + 1 < p + size && z[-1] != 0 && z[-1] < 0x80 && z[1] != 0 && z[1] < 0x80)
-      return true;
-    q = z + 1;
+  // Without a mark: the start of a bookmark file is markup, which UTF-16 writes with a NUL
+  // in every second byte.
+  size_t pairs = std::min<size_t>(size, 512) / 2;
+  size_t highZero = 0, lowZero = 0;
+  for (size_t i = 0; i < pairs; ++i) {
+    unsigned char a = p[2 * i], b = p[2 * i + 1];
+    if (a != 0 && b == 0) ++highZero;
+    if (a == 0 && b != 0) ++lowZero;
   }
-  return false;
+  return pairs >= 2 && (highZero * 4 >= pairs * 3 || lowZero * 4 >= pairs * 3);
 }
 
-void ReadBookmarkText(const char* data, size_t size, NodeList& root, int32_t& linkCount) {
+bool ReadBookmarkText(const char* data, size_t size, NodeList& root, int32_t& linkCount) {
   if (settings) {
     settings->bookmarkHeader.release();
     settings->bookmarkDescription.release();
+    settings->bookmarkHeading.release();
   }
-  if (!data) return;
+  if (!data) return true;
   Reader reader(data, size, root, linkCount);
-  reader.ReadBookmarkList();
+  bool recognised = reader.Read();
+  if (!recognised && settings) {
+    settings->bookmarkHeader.release();
+    settings->bookmarkDescription.release();
+    settings->bookmarkHeading.release();
+  }
+  return recognised;
 }
 
-bool ReadBookmarkFile(Window* window, NodeList& root, int32_t& linkCount) {
+bool ReadBookmarkFile(Window* window, NodeList& root, int32_t& linkCount, bool* recognised) {
   const char* path = settings ? settings->bookmarkFile.c_str() : "";
   InputFile file;
   char* text = nullptr;
   size_t size = 0;
   bool ok = file.open(path);
   if (ok) {
-    // The whole file is read in large blocks: the lines are then found in memory.
+    // The whole file is read in large blocks: the elements are then found in memory.
     size_t capacity = 0;
     for (;;) {
       if (capacity - size < 65536) {
@@ -819,7 +863,10 @@ bool ReadBookmarkFile(Window* window, NodeList& root, int32_t& linkCount) {
     return false;
   }
   AppendLog(window, IDC_LOG, "Reading Navigator Bookmarks...\r\n");
-  ReadBookmarkText(text ? text : "", size, root, linkCount);
+  bool bookmarks = ReadBookmarkText(text ? text : "", size, root, linkCount);
   std::free(text);
+  if (!bookmarks)
+    AppendLog(window, IDC_LOG, "Not a Navigator Bookmark file: it will not be saved.\r\n");
+  if (recognised) *recognised = bookmarks;
   return true;
 }

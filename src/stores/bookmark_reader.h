@@ -11,15 +11,21 @@ class Window;
 // Opens settings->bookmarkFile (no sharing) and reads it into the root list, logging
 // "Reading Navigator Bookmarks...\r\n" or "Couldn't open Navigator Bookmark file!\r\n" to
 // the window's log. Returns false when the file could not be opened (or is not a file the
-// reader understands), in which case nothing is added.
-bool ReadBookmarkFile(Window* window, NodeList& root, int32_t& linkCount);
+// reader understands), in which case nothing is added. A file that opens but is not a
+// bookmark file adds nothing and is logged as such; *recognised (when given) tells which.
+bool ReadBookmarkFile(Window* window, NodeList& root, int32_t& linkCount,
+                      bool* recognised = nullptr);
 
 // Reads bookmark text already in memory into the list (the file reader's core; also used
 // by tests, the fuzzer and the benchmark). Sets settings->bookmarkTitle from a title line.
-void ReadBookmarkText(const char* data, size_t size, NodeList& root, int32_t& linkCount);
+// True when the text is a bookmark file: it has the document type line, a list, a folder or
+// a link, or holds nothing but white space. Otherwise nothing is added, and the file must
+// never be written over.
+bool ReadBookmarkText(const char* data, size_t size, NodeList& root, int32_t& linkCount);
 
 // True for text the reader cannot understand because it is UTF-16: a byte order mark, or a
-// NUL byte between two ASCII characters. Such a file is treated as one that cannot be opened,
+// start in which nearly every second byte is NUL (a NUL byte elsewhere is an ordinary byte
+// of an 8-bit file). Such a file is treated as one that cannot be opened,
 // so that a save never replaces it with the little that was understood.
 bool LooksLikeUtf16(const char* data, size_t size);
 
@@ -31,6 +37,15 @@ TimeValue ParseBookmarkDate(const char* text, size_t length);
 constexpr char DATE_TEXT_ADD = 'A';
 constexpr char DATE_TEXT_VISIT = 'V';
 constexpr char DATE_TEXT_MODIFIED = 'M';
+
+// LinkEntry::bookmarkForm bits: how the bookmark file wrote an entry the reader read.
+constexpr uint8_t BOOKMARK_FORM_READ = 0x01;              // the entry came from the file
+constexpr uint8_t BOOKMARK_FORM_NO_ADD_DATE = 0x02;       // no ADD_DATE attribute
+constexpr uint8_t BOOKMARK_FORM_NO_LAST_VISIT = 0x04;     // no LAST_VISIT attribute
+constexpr uint8_t BOOKMARK_FORM_NO_LAST_MODIFIED = 0x08;  // no LAST_MODIFIED attribute
+constexpr uint8_t BOOKMARK_FORM_VISIT_FROM_ADD =
+    0x10;  // lastVisit is ADD_DATE's (LAST_VISIT 0 or none)
+constexpr uint8_t BOOKMARK_FORM_NOT_FOLDED = 0x20;  // a folder without a bare FOLDED
 
 // The original text of one date of the entry when the reader kept it and the field still
 // holds the value read from it; null otherwise.

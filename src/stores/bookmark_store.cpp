@@ -60,9 +60,12 @@ bool ReadBookmarkStore(Window* window, NodeList& root, int32_t& linkCount) {
   advice.clear();
   const char* path = settings ? settings->bookmarkFile.c_str() : "";
   BookmarkStoreKind kind = BookmarkStoreKindOfFile(path);
-  bool ok = kind == BookmarkStoreKind::Chromium  ? ReadChromiumFile(window, path, root, linkCount)
-            : kind == BookmarkStoreKind::Firefox ? ReadFirefoxBookmarks(window, root, linkCount)
-                                                 : ReadBookmarkFile(window, root, linkCount);
+  bool recognised = true;
+  bool ok = kind == BookmarkStoreKind::Chromium ? ReadChromiumFile(window, path, root, linkCount)
+            : kind == BookmarkStoreKind::Firefox
+                ? ReadFirefoxBookmarks(window, root, linkCount)
+                : ReadBookmarkFile(window, root, linkCount, &recognised);
+  if (!recognised) kind = BookmarkStoreKind::Unrecognised;
   if (ok) {
     readKind = kind;
     readPath = path;
@@ -79,6 +82,10 @@ StoreSave WriteBookmarkStore(Window* window, NodeList& tree) {
     advice = FirefoxBackupAdvice(backup);
     AppendLog(window, IDC_LOG, advice.c_str());
     return backup.outcome == BackupOutcome::Failed ? StoreSave::Failed : StoreSave::Saved;
+  }
+  if (readKind == BookmarkStoreKind::Unrecognised && readPath == path) {
+    AppendLog(window, IDC_LOG, "Not a bookmark file: it is left as it was.\r\n");
+    return StoreSave::Refused;
   }
   // A file of another kind that was not read into the tree is never replaced by what the
   // tree holds.

@@ -12,10 +12,11 @@
 class Window;
 
 enum class BookmarkStoreKind {
-  Missing,   // the file cannot be opened
-  Netscape,  // an HTML bookmark file (anything not recognised as another kind)
-  Chromium,  // the browsers' JSON "Bookmarks" file: a JSON object (with "roots")
-  Firefox,   // Firefox's own database: a profile folder, or any SQLite file (places.sqlite)
+  Missing,       // the file cannot be opened
+  Netscape,      // an HTML bookmark file (anything not recognised as another kind)
+  Chromium,      // the browsers' JSON "Bookmarks" file: a JSON object (with "roots")
+  Firefox,       // Firefox's own database: a profile folder, or any SQLite file (places.sqlite)
+  Unrecognised,  // read, but no bookmark file at all (text, a picture): never written
 };
 
 // The kind the first bytes of a file give (size may be a prefix of the file).

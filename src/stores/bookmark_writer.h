@@ -9,5 +9,9 @@
 // file as "<name>.bak". False when the file could not be written (the old file is untouched).
 bool WriteBookmarkFile(NodeList& tree);
 
+// An address as the bookmark file holds it: a double quote written as %22, the text ending
+// at a NUL byte.
+std::string BookmarkFileAddress(const TextString& url);
+
 // The exact bytes WriteBookmarkFile writes for the tree (used by tests and the benchmark).
 void FormatBookmarkFile(const NodeList& tree, std::string& out);

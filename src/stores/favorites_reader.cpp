@@ -117,8 +117,9 @@ LinkEntry* NewShortcutEntry(const char* path, TimeValue creationTime) {
   entry->lastModified = 0;
   entry->lastVisit = creationTime;
   std::string address;
-  if (!path || !ReadProfileString(path, "InternetShortcut", "URL", address) || address.empty())
-    return entry;
+  if (!path || !ReadProfileString(path, "InternetShortcut", "URL", address)) return entry;
+  address.resize(std::strlen(address.c_str()));  // a value ends at its first NUL byte
+  if (address.empty()) return entry;
   TextString file;
   file.assign(path);
   int32_t namePart = file.fileNamePart();

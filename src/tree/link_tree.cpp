@@ -124,6 +124,7 @@ LinkEntry::LinkEntry(const LinkEntry& other) : Node() {
   shortcutTitle.assign(other.shortcutTitle);
   if (other.dateText.length) dateText.assign(other.dateText.data, other.dateText.length);
   storeRecord = other.storeRecord;
+  bookmarkForm = other.bookmarkForm;
 }
 
 LinkEntry::~LinkEntry() {

@@ -120,6 +120,10 @@ struct LinkEntry : Node {
   // browsers' JSON file): which record, counted from 1; 0 for an entry the store has not seen.
   // A copy keeps it, so a shifted link is written back as the same entry in its new place.
   uint32_t storeRecord = 0;
+  // How the bookmark file wrote the entry (BOOKMARK_FORM_* bits of the bookmark reader), so
+  // that a save writes back what was read: which dates were absent, whether a folder was
+  // open. 0 for an entry the bookmark file did not give.
+  uint8_t bookmarkForm = 0;
 
   LinkEntry();                                                         // separator
   LinkEntry(const char* title, const char* address, TimeValue visit);  // named

@@ -11,6 +11,7 @@ Settings::Settings() {
 }
 
 Settings::~Settings() {
+  bookmarkHeading.release();
   bookmarkDescription.release();
   bookmarkHeader.release();
   bookmarkFile.release();
@@ -30,6 +31,7 @@ void Settings::setDefaults() {
   retries = 5;
   bookmarkHeader.release();
   bookmarkDescription.release();
+  bookmarkHeading.release();
 }
 
 void CopySettingsText(char (&field)[SETTINGS_TEXT_SIZE], const char* text) {

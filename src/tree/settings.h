@@ -41,6 +41,9 @@ struct Settings {
   // The description of the whole bookmark file (a <DD> between its heading and its first
   // entry), written back after the heading; no buffer when the file had none.
   TextString bookmarkDescription;
+  // The <H1> heading of the bookmark file as read: the bytes between "<H1" and its end tag
+  // (attributes, '>' and text), written back unchanged; no buffer when the file had none.
+  TextString bookmarkHeading;
 
   Settings();  // defaults; both locations constructed as empty paths
   ~Settings();

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "platform/text.h"
 
@@ -117,10 +118,30 @@ bool TextString::equalsNoCase(const char* text) const {
   return data && CompareTextNoCase(data, text) == 0;
 }
 
+namespace {
+
+// The address with each double quote in the form %22, in which the bookmark file holds it.
+std::string QuotesEscaped(const char* text) {
+  std::string out;
+  for (const char* p = text; *p; ++p) {
+    if (*p == '"')
+      out += "%22";
+    else
+      out += *p;
+  }
+  return out;
+}
+
+}  // namespace
+
 int TextString::compareNoCase(const TextString& other) const {
   if (length == 0 && other.length == 0) return 0;
   if (other.length == 0) return 1;
   if (length == 0) return -1;
+  // A double quote and %22 stand for the same address: a link whose address holds a quote
+  // comes back from the bookmark file with %22 in its place.
+  if (std::strchr(data, '"') || std::strchr(other.data, '"'))
+    return CompareTextNoCase(QuotesEscaped(data).c_str(), QuotesEscaped(other.data).c_str());
   return CompareTextNoCase(data, other.data);
 }
 

@@ -45,6 +45,7 @@ struct TextString {
   bool isEmpty() const { return length == 0; }
 
   bool equalsNoCase(const char* text) const;
+  // Addresses: locale-aware, letter case ignored; a double quote equals %22.
   int compareNoCase(const TextString& other) const;
   int32_t findChar(char ch) const;
   int32_t findLastChar(char ch) const;

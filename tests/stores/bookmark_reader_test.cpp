@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -90,9 +91,117 @@ TEST_F(BookmarkReaderTest, ReadsFoldersLinksSeparatorsAndTitleInFileOrder) {
   EXPECT_EQ(Nth(root_, 1)->source, SOURCE_BOOKMARKS);  // the separator
 }
 
-TEST_F(BookmarkReaderTest, LowerCaseTagsAreRecognisedButLowerCaseEndOfTitleIsNot) {
+TEST_F(BookmarkReaderTest, LowerCaseTagsAreRecognised) {
   Read("<dl><p>\n<dt><h3>Sub</h3>\n<dl><p>\n<dt><a href=\"http://x/\">Ex</a>\n</dl><p>\n<hr>\n");
-  EXPECT_EQ(Dump(root_), "F Sub</h3>\n  L Ex</a> <http://x/>\n---\n");
+  EXPECT_EQ(Dump(root_), "F Sub\n  L Ex <http://x/>\n---\n");
+}
+
+// Elements are found by their tags, however the lines fall.
+TEST_F(BookmarkReaderTest, ElementsAreFoundHoweverTheLinesFall) {
+  struct Case {
+    const char* layout;
+    const char* text;
+    const char* tree;
+  };
+  const Case cases[] = {
+      {"a whole file on one line",
+       "<!DOCTYPE NETSCAPE-Bookmark-file-1><TITLE>T</TITLE><H1>T</H1><DL><p><DT><H3 "
+       "ADD_DATE=\"1\">F</H3><DD>about F<DL><p><DT><A HREF=\"http://1/\">one</A><DD>about "
+       "one<HR><DT><A HREF=\"http://2/\">two</A></DL><p><HR><HR><DT><A "
+       "HREF=\"http://3/\">three</A></DL><p>",
+       "F F\n  L one <http://1/>\n  ---\n  L two <http://2/>\n---\n---\nL three <http://3/>\n"},
+      {"separators sharing lines with each other and with the next element",
+       "<DL><p>\n    <HR>    <HR>    <DT><A HREF=\"http://1/\">1</A>\n"
+       "    <HR NAME=\"sep\">    <DT><H3>F</H3>\n    <DL><p>\n    </DL><p>\n    <HR>\n</DL>\n",
+       "---\n---\nL 1 <http://1/>\n---\nF F\n---\n"},
+      {"an address, a title and an end tag running over line breaks",
+       "<DT><A HREF=\"http://a/lo\nng\">ti\ntle</A\n>\n<DT><A HREF=\"http://b/\">b</A>\n",
+       "L ti\ntle <http://a/lo\nng>\nL b <http://b/>\n"},
+      {"a quote never closed and end tags left out",
+       "<DT><A HREF=\"http://a/'>A</A>\n<DT><A HREF=\"http://b/\">B\n<DT><H3>F\n<DL><p><DT><A "
+       "HREF=\"http://c/\">C</DL><DT><A HREF=\"http://d/\">D</A>",
+       "L  <http://a/'>A</A>>\nL B <http://b/>\nF F\n  L C <http://c/>\nL D <http://d/>\n"},
+      {"a comment, and <DT> alone on its line",
+       "<!-- <DT><A HREF=\"http://hidden/\">h</A>\n-->\n<DT>\n  <H3>F</H3>\n<DL>\n<DT><A "
+       "HREF=\"http://1/\">1</A>\n</DL>\n<DT>x <H3>not a folder</H3>",
+       "F F\n  L 1 <http://1/>\n"},
+  };
+  for (const Case& c : cases) {
+    Read(c.text);
+    EXPECT_EQ(Dump(root_), c.tree) << c.layout;
+  }
+  // What the one-line file carries besides its entries.
+  Read(cases[0].text);
+  EXPECT_STREQ(record_.bookmarkTitle, "T");
+  EXPECT_STREQ(Nth(root_, 0)->description.c_str(), "about F");
+  EXPECT_STREQ(Nth(Nth(root_, 0)->children, 0)->description.c_str(), "about one");
+  EXPECT_EQ(count_, 3);
+}
+
+// The same files with every line break (and the indentation after it) taken out read into
+// the same trees.
+TEST_F(BookmarkReaderTest, RealFilesReadTheSameOnOneLine) {
+  std::string dir = std::string(QF_TEST_DATA_DIR) + "/bookmarks";
+  int files = 0;
+  for (const char* name :
+       {"firefox-preplaces.html", "firefox-migration-exported.html", "firefox-singleframe.html",
+        "chromium-redditsaver.html", "kafene-ie11-nested.html", "kafene-netscape-multiline.html",
+        "duckduckgo-chrome-dirty.html", "duckduckgo-vivaldi.html",
+        "perl-netscape-bookmarks-mozilla.html", "netscape-go-safari-folded.html",
+        "styled-firefox.html", "styled-netscape4.html"}) {
+    std::string text;
+    ASSERT_TRUE(ReadWholeFile((dir + "/" + name).c_str(), text)) << name;
+    Read(text);
+    std::string lines = Dump(root_);
+    int32_t count = count_;
+    std::string joined;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '\r' && text[i] != '\n') {
+        joined += text[i];
+        continue;
+      }
+      while (i + 1 < text.size() && std::strchr("\r\n \t", text[i + 1])) ++i;
+    }
+    Read(joined);
+    EXPECT_EQ(Dump(root_), lines) << name;
+    EXPECT_EQ(count_, count) << name;
+    EXPECT_GT(count, 0) << name;
+    ++files;
+  }
+  EXPECT_EQ(files, 12);
+}
+
+// What reading tells about the file: only a file recognised as a bookmark file may be
+// written back; anything else adds nothing to the tree.
+TEST_F(BookmarkReaderTest, OnlyBookmarkFilesAreRecognised) {
+  struct Case {
+    std::string text;
+    bool bookmarks;
+  };
+  const Case cases[] = {
+      {"", true},
+      {" \r\n\t\n", true},
+      {"<!doctype netscape-bookmark-file-1>\n", true},
+      {"<DL><p>\n</DL><p>\n", true},
+      {"<a href=\"http://x/\">x</a>", true},
+      {"<DT><H3>Empty</H3>", true},
+      {"{\"roots\": {\"bookmark_bar\": {\"children\": [{\"name\": \"<b>\", \"type\": \"url\", "
+       "\"url\": \"http://x/\"}]}}, \"version\": 1}\n",
+       false},
+      {"Just some text.\n", false},
+      {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR<hr>", 21), false},
+      {"<html><head><title>Page</title></head><body><hr><dd>x</body></html>", false},
+  };
+  for (const Case& c : cases) {
+    FreeTree(root_);
+    int32_t count = 0;
+    EXPECT_EQ(ReadBookmarkText(c.text.data(), c.text.size(), root_, count), c.bookmarks)
+        << c.text;
+    if (!c.bookmarks) {
+      EXPECT_TRUE(root_.isEmpty()) << c.text;
+      EXPECT_EQ(record_.bookmarkDescription.data, nullptr) << c.text;
+    }
+  }
 }
 
 TEST_F(BookmarkReaderTest, DatesFollowTheFileRules) {
@@ -143,6 +252,15 @@ TEST_F(BookmarkReaderTest, DocumentTitleIsCutTo79AndMissingTitleKeepsThePrevious
   EXPECT_EQ(std::string(record_.bookmarkTitle), std::string(79, 'T'));
   Read("<Title>Mixed case</Title>\n");
   EXPECT_STREQ(record_.bookmarkTitle, "Mixed case");
+  // The cut never splits a UTF-8 character; Latin-1 text is cut at the byte.
+  std::string e;
+  for (int i = 0; i < 50; ++i) e += "\xC3\xA9";
+  Read("<TITLE>" + e + "</TITLE>\n");
+  EXPECT_EQ(std::string(record_.bookmarkTitle), e.substr(0, 78));
+  Read("<TITLE>x" + e + "</TITLE>\n");
+  EXPECT_EQ(std::string(record_.bookmarkTitle), "x" + e.substr(0, 78));
+  Read("<TITLE>" + std::string(100, '\xE9') + "</TITLE>\n");
+  EXPECT_EQ(std::string(record_.bookmarkTitle), std::string(79, '\xE9'));
 }
 
 TEST_F(BookmarkReaderTest, EmptyAddressGivesAnEntryTakenForAFolder) {
@@ -292,9 +410,10 @@ TEST_F(BookmarkReaderTest, ARuleOnTheLineOfAnElementGivesBoth) {
       "<DL><p>\n<DT><H3>F</H3>\n<DL><p>\n<DT><A HREF=\"http://1/\">1</A>\n"
       "<HR>    </DL><p>\n<HR>    <DT><A HREF=\"http://2/\">2</A>\n"
       "<HR>    <DT><H3>G</H3>\n<DL><p>\n</DL><p>\n<DT><A HREF=\"http://3/\">3 <HR></A>\n");
+  // A rule is an element wherever it stands, also where a title was still open.
   EXPECT_EQ(Dump(root_),
             "F F\n  L 1 <http://1/>\n  ---\n---\nL 2 <http://2/>\n---\nF G\n"
-            "L 3 <HR> <http://3/>\n");
+            "L 3 <http://3/>\n---\n");
 }
 
 TEST_F(BookmarkReaderTest, OtherAttributesAreKeptInOrderBesideTheOnesRead) {
@@ -371,17 +490,34 @@ TEST_F(BookmarkReaderTest, BadInputNeverCrashesOrHangs) {
     if (i % 1999 == 0) garbage += "</DL><p>";
   }
   Read(garbage);
-  std::string nuls("<DT><A HREF=\"http://a\0b/\">t\0itle</A>\n<DD>x\0y\nmore\n", 49);
+  // A NUL is an ordinary byte: it ends an address or a name (zero-terminated texts), and
+  // reading goes on after it.
+  const char kNuls[] =
+      "<DT><A HREF=\"http://a\0b/\">t\0itle</A>\n<DD>x\0y\nmore\n<DT><A HREF=\"http://c/\">c</A>\n";
+  std::string nuls(kNuls, sizeof kNuls - 1);
   Read(nuls);
-  ASSERT_EQ(CountEntries(root_), 1);
-  EXPECT_STREQ(Nth(root_, 0)->url.c_str(), "http://a");  // a NUL ends the line's text
-  EXPECT_EQ(std::string(Nth(root_, 0)->description.c_str()), "x\nmore");
+  ASSERT_EQ(CountEntries(root_), 2);
+  EXPECT_STREQ(Nth(root_, 0)->url.c_str(), "http://a");
+  EXPECT_EQ(Nth(root_, 0)->url.length, 8);
+  EXPECT_STREQ(Nth(root_, 0)->name, "t");
+  const TextString& kept = Nth(root_, 0)->description;
+  EXPECT_EQ(std::string(kept.data, kept.length), std::string("x\0y\nmore", 8));
+  EXPECT_STREQ(Nth(root_, 1)->url.c_str(), "http://c/");
   std::string longLine(10 * 1024 * 1024, 'x');
   longLine.replace(100, 13, "<A HREF=\"http");
   Read(longLine);
   EXPECT_EQ(CountEntries(root_), 1);
   Read(std::string(10 * 1024 * 1024, '<'));
   EXPECT_TRUE(root_.isEmpty());
+  // Reading stays linear in the size of the file whatever it holds: 1.2 MB of each of these
+  // would take many seconds if any search looked ahead from every element.
+  for (const char* unit :
+       {"<META\n", "<META>\n", "<META ", "<!--", "<A HREF=\"", "<TITLE>", "<H1>", "<DD>",
+        "<DT><A HREF=x>", "<DT><H3>", "\"<", "<HR x=\"\n", "<DT><H3>F</H3><DD>d<DL></DL>"}) {
+    std::string hostile;
+    while (hostile.size() < 1200000) hostile += unit;
+    Read(hostile);
+  }
 }
 
 TEST_F(BookmarkReaderTest, VeryDeepNestingIsReadWithoutRecursion) {
@@ -415,6 +551,8 @@ TEST_F(BookmarkReaderTest, Utf16IsRecognised) {
   EXPECT_FALSE(LooksLikeUtf16("<DL><p>\n", 8));
   EXPECT_FALSE(LooksLikeUtf16("\xEF\xBB\xBF<DL>", 7));  // UTF-8 with its mark is fine
   EXPECT_FALSE(LooksLikeUtf16("\0\0\0", 3));
+  // A NUL byte that a shortcut put into an address is an ordinary byte of an 8-bit file.
+  EXPECT_FALSE(LooksLikeUtf16("<DT><A HREF=\"http://a\0b/\">a</A>\n", 32));
 }
 
 class BookmarkFileTest : public BookmarkReaderTest {

@@ -15,6 +15,8 @@
 #include "tree/settings.h"
 #include "platform/files.h"
 #include "stores/bookmark_reader.h"
+#include "stores/bookmark_store.h"
+#include "support/headless_fixture.h"
 
 namespace {
 
@@ -88,7 +90,7 @@ TEST_F(BookmarkWriterTest, WhatBelongsOnlyToTheFavoritesOrIsDeletedIsLeftOut) {
   AddLink(tree_, "A & <b>", "http://a/?x=1&y=2", 4);
   EXPECT_EQ(Format(), std::string(kHeader) +
                           "<DL><p>\r\n"
-                          "    <DT><H3 FOLDED ADD_DATE=\"0\">Both</H3>\r\n"
+                          "    <DT><H3 FOLDED>Both</H3>\r\n"
                           "    <DL><p>\r\n"
                           "    </DL><p>\r\n"
                           "    <DT><A HREF=\"http://s/\" ADD_DATE=\"2\" LAST_VISIT=\"2\" "
@@ -131,7 +133,7 @@ TEST_F(BookmarkWriterTest, KeptTextsGoBackWhereTheyWere) {
             "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<META HTTP-EQUIV=\"Content-Type\" "
             "CONTENT=\"text/html; charset=UTF-8\">\r\n<TITLE>Mine</TITLE>\r\n<H1>Mine</H1>\r\n"
             "<DD>About the file\r\n<DL><p>\r\n"
-            "    <DT><H3 FOLDED ADD_DATE=\"0\" LAST_MODIFIED=\"7\" "
+            "    <DT><H3 ADD_DATE=\"0000000000\" LAST_MODIFIED=\"7\" "
             "PERSONAL_TOOLBAR_FOLDER=\"true\">Bar</H3>\r\n"
             "    <DD>About the bar\r\n    <DL><p>\r\n"
             "        <DT><A HREF=\"http://x/\" ADD_DATE=\"0012\" "
@@ -146,6 +148,98 @@ TEST_F(BookmarkWriterTest, KeptTextsGoBackWhereTheyWere) {
   std::string out = Format();
   EXPECT_NE(out.find("ADD_DATE=\"13\" LAST_VISIT=\"1000\" LAST_MODIFIED=\"2016-11-05\""),
             std::string::npos);
+}
+
+// A save writes back what was read: no date the file did not have, FOLDED only where it
+// was, every date in its own text, every rule with its attributes.
+TEST_F(BookmarkWriterTest, WritesBackWhatWasRead) {
+  struct Case {
+    const char* read;
+    const char* written;
+  };
+  const Case cases[] = {
+      {"<DT><A HREF=\"http://a/\">a</A>", "<DT><A HREF=\"http://a/\">a</A>"},
+      {"<DT><A HREF=\"http://a/\" ADD_DATE=\"5\">a</A>",
+       "<DT><A HREF=\"http://a/\" ADD_DATE=\"5\">a</A>"},
+      {"<DT><A LAST_MODIFIED=\"7\" HREF=\"http://a/\" LAST_VISIT=\"0\" ADD_DATE=\"-1\">a</A>",
+       "<DT><A HREF=\"http://a/\" ADD_DATE=\"-1\" LAST_VISIT=\"0\" LAST_MODIFIED=\"7\">a</A>"},
+      {"<DT><A HREF=\"http://a/\" ADD_DATE=\"10/Oct/2000:13:55:36 +0300\" LAST_VISIT=\"\">a</A>",
+       "<DT><A HREF=\"http://a/\" ADD_DATE=\"10/Oct/2000:13:55:36 +0300\" LAST_VISIT=\"\">a</A>"},
+      {"<DT><H3>Open</H3>", "<DT><H3>Open</H3>"},
+      {"<DT><H3 ADD_DATE=\"0000000000\" FOLDED>Closed</H3>",
+       "<DT><H3 FOLDED ADD_DATE=\"0000000000\">Closed</H3>"},
+      {"<HR>", "<HR>"},
+      {"<HR NAME=\"rule\" class=x>", "<HR NAME=\"rule\" class=x>"},
+  };
+  for (const Case& c : cases) {
+    FreeTree(tree_);
+    std::string text = std::string("<DL><p>\n") + c.read + "\n</DL><p>\n";
+    int32_t count = 0;
+    ReadBookmarkText(text.data(), text.size(), tree_, count);
+    EXPECT_NE(Format().find(std::string("<DL><p>\r\n    ") + c.written + "\r\n"), std::string::npos)
+        << c.read << "\n"
+        << Format();
+  }
+  // A date the program sets is written; an entry the file did not give gets the dates it
+  // has, and a new folder is written closed.
+  FreeTree(tree_);
+  std::string text = "<DT><A HREF=\"http://a/\" ADD_DATE=\"5\">a</A>\n";
+  int32_t count = 0;
+  ReadBookmarkText(text.data(), text.size(), tree_, count);
+  LinkEntry::of(tree_.head())->lastVisit = 1000;
+  AddFolder(tree_, "New")->lastVisit = 2000;
+  AddFolder(tree_, "Undated");
+  std::string out = Format();
+  EXPECT_NE(out.find("<DT><A HREF=\"http://a/\" ADD_DATE=\"5\" LAST_VISIT=\"1000\">a</A>\r\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("<DT><H3 FOLDED ADD_DATE=\"2000\">New</H3>\r\n"), std::string::npos);
+  EXPECT_NE(out.find("<DT><H3 FOLDED>Undated</H3>\r\n"), std::string::npos);
+}
+
+TEST_F(BookmarkWriterTest, TheHeadingIsWrittenAsRead) {
+  std::string text =
+      "<TITLE>The title</TITLE>\n<H1 LAST_MODIFIED=\"9\">A heading <b>of its own</b></H1>\n"
+      "<DL><p>\n</DL><p>\n";
+  int32_t count = 0;
+  ReadBookmarkText(text.data(), text.size(), tree_, count);
+  EXPECT_NE(Format().find("<TITLE>The title</TITLE>\r\n<H1 LAST_MODIFIED=\"9\">A heading <b>of "
+                          "its own</b></H1>\r\n<DL><p>\r\n"),
+            std::string::npos)
+      << Format();
+  text = "<TITLE>Only a title</TITLE>\n<DL><p>\n</DL><p>\n";
+  ReadBookmarkText(text.data(), text.size(), tree_, count);
+  EXPECT_NE(Format().find("<TITLE>Only a title</TITLE>\r\n<H1>Only a title</H1>\r\n"),
+            std::string::npos);
+}
+
+// An address holding a double quote is written with %22 in its place: read back, it is the
+// same address (and the same link for synchronisation), not one cut at the quote. A NUL
+// byte ends an address.
+TEST_F(BookmarkWriterTest, AddressesStayWholeBetweenTheirQuotes) {
+  LinkEntry* quoted = AddLink(tree_, "q", "http://a/?q=\"x\"&y=1", 1);
+  LinkEntry* nul = AddLink(tree_, "n", nullptr, 1);
+  nul->url.assign("http://n/\0tail", 14);
+  std::string out = Format();
+  EXPECT_NE(out.find("<DT><A HREF=\"http://a/?q=%22x%22&y=1\" "), std::string::npos) << out;
+  EXPECT_NE(out.find("<DT><A HREF=\"http://n/\" "), std::string::npos) << out;
+  EXPECT_EQ(out.find('\0'), std::string::npos);
+  NodeList back;
+  int32_t count = 0;
+  ReadBookmarkText(out.data(), out.size(), back, count);
+  ASSERT_EQ(count, 2);
+  LinkEntry* first = LinkEntry::of(back.head());
+  EXPECT_STREQ(first->url.c_str(), "http://a/?q=%22x%22&y=1");
+  EXPECT_EQ(first->url.compareNoCase(quoted->url), 0);
+  EXPECT_EQ(quoted->url.compareNoCase(first->url), 0);
+  TextString other;
+  other.assign("http://a/?q=%22x%22&y=2");
+  EXPECT_LT(first->url.compareNoCase(other), 0);
+  EXPECT_GT(other.compareNoCase(quoted->url), 0);
+  std::string again;
+  FormatBookmarkFile(back, again);
+  EXPECT_EQ(again, out);
+  FreeTree(back);
 }
 
 TEST_F(BookmarkWriterTest, VeryDeepTreesAreWrittenWithBoundedIndentation) {
@@ -242,15 +336,29 @@ TEST_F(BookmarkSaveTest, AFailedSaveLeavesTheOldFileAndSaysSo) {
   EXPECT_FALSE(WriteBookmarkFile(tree_));
 }
 
+TEST_F(BookmarkSaveTest, AFileThatIsNoBookmarkFileIsNeverWritten) {
+  const std::string notes = "Shopping: milk, <b>bread</b>\n";
+  Put(path_, notes);
+  int32_t count = 0;
+  HeadlessMainWindow main;
+  EXPECT_TRUE(ReadBookmarkStore(main.window, tree_, count));
+  AddLink(tree_, "synchronised", "http://s/", 1);
+  EXPECT_EQ(WriteBookmarkStore(main.window, tree_), StoreSave::Refused);
+  EXPECT_EQ(main.log(),
+            "Reading Navigator Bookmarks...\r\nNot a Navigator Bookmark file: it will not be "
+            "saved.\r\nNot a bookmark file: it is left as it was.\r\n");
+  EXPECT_EQ(Slurp(path_), notes);
+  EXPECT_EQ(FileCount(), 1);
+  ReleaseBookmarkStore();
+}
+
 // Round trips: what a file holds comes back after a read, a write and a second read.
 
 void ExpectSameDates(const LinkEntry& before, const LinkEntry& after, const std::string& where) {
-  EXPECT_EQ(after.addDate, before.addDate ? before.addDate : before.lastVisit) << where;
-  if (before.isLink()) {
-    EXPECT_EQ(after.lastVisit, before.lastVisit) << where;
-    EXPECT_EQ(after.lastModified, before.lastModified ? before.lastModified : before.lastVisit)
-        << where;
-  }
+  EXPECT_EQ(after.addDate, before.addDate) << where;
+  EXPECT_EQ(after.lastVisit, before.lastVisit) << where;
+  EXPECT_EQ(after.lastModified, before.lastModified) << where;
+  EXPECT_EQ(after.bookmarkForm, before.bookmarkForm) << where;
 }
 
 void ExpectSameTree(const NodeList& a, const NodeList& b, const std::string& file) {
@@ -270,9 +378,7 @@ void ExpectSameTree(const NodeList& a, const NodeList& b, const std::string& fil
       EXPECT_EQ(std::string(p.extraAttributes.c_str()), q.extraAttributes.c_str()) << where;
       EXPECT_EQ(p.description.data == nullptr, q.description.data == nullptr) << where;
       EXPECT_EQ(std::string(p.description.c_str()), q.description.c_str()) << where;
-      if (!p.isSeparator()) {
-        ExpectSameDates(p, q, where);
-      }
+      ExpectSameDates(p, q, where);
       stack.push_back({p.children.head(), q.children.head()});
     }
     EXPECT_TRUE(x->next == nullptr && y->next == nullptr) << file << ": lists differ in length";
@@ -404,15 +510,14 @@ TEST_F(BookmarkWriterTest, StyledFilesKeepWhatTheyHold) {
   EXPECT_NE(out.find("content=\"default-src 'self'; script-src 'none'; img-src data: *; "
                      "object-src 'none'\">\r\n<TITLE>"),
             std::string::npos);
-  EXPECT_NE(out.find("    <HR>\r\n    <DT><H3 FOLDED ADD_DATE=\"1700000200\" "
+  // Written as read: an open folder stays open, a date the file left out stays out.
+  EXPECT_NE(out.find("    <HR>\r\n    <DT><H3 ADD_DATE=\"1700000200\" "
                      "LAST_MODIFIED=\"1700000300\">Reading</H3>\r\n    <DD>Articles to read "
                      "later\r\n"),
             std::string::npos);
   EXPECT_NE(out.find("SHORTCUTURL=\"k\" POST_DATA=\"q%3D%25s\" LAST_CHARSET=\"UTF-8\">"),
             std::string::npos);
-  EXPECT_NE(out.find("ADD_DATE=\"4102444800\" LAST_VISIT=\"4102444800\" "
-                     "LAST_MODIFIED=\"4102444801\""),
-            std::string::npos);
+  EXPECT_NE(out.find("ADD_DATE=\"4102444800\" LAST_MODIFIED=\"4102444801\">"), std::string::npos);
 }
 
 }  // namespace
