@@ -215,6 +215,34 @@ void BM_WriteBookmarkFile(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteBookmarkFile)->Unit(benchmark::kMillisecond);
 
+// Reading 1.2 MB of one element, or the start of one, repeated: the time must stay that of
+// reading as much ordinary text, whatever the file holds.
+const char* const kHostileUnits[] = {
+    "<META\n", "<META>\n", "<!--", "<A HREF=\"", "<TITLE>", "<DD>", "<DT><A HREF=x>", "\"<",
+};
+
+void BM_ReadHostile(benchmark::State& state) {
+  TheSettings();
+  std::string bytes;
+  const char* unit = kHostileUnits[state.range(0)];
+  while (bytes.size() < 1200000) bytes += unit;
+  for (auto _ : state) {
+    NodeList tree;
+    int32_t count = 0;
+    ReadBookmarkText(bytes.data(), bytes.size(), tree, count);
+    state.PauseTiming();
+    FreeTree(tree);
+    state.ResumeTiming();
+  }
+  std::string label;
+  for (const char* p = unit; *p; ++p) label += *p == '\n' ? std::string("\\n") : std::string(1, *p);
+  state.SetLabel(label);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK(BM_ReadHostile)
+    ->DenseRange(0, sizeof kHostileUnits / sizeof kHostileUnits[0] - 1)
+    ->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -195,8 +195,7 @@ TEST_F(BookmarkReaderTest, OnlyBookmarkFilesAreRecognised) {
   for (const Case& c : cases) {
     FreeTree(root_);
     int32_t count = 0;
-    EXPECT_EQ(ReadBookmarkText(c.text.data(), c.text.size(), root_, count), c.bookmarks)
-        << c.text;
+    EXPECT_EQ(ReadBookmarkText(c.text.data(), c.text.size(), root_, count), c.bookmarks) << c.text;
     if (!c.bookmarks) {
       EXPECT_TRUE(root_.isEmpty()) << c.text;
       EXPECT_EQ(record_.bookmarkDescription.data, nullptr) << c.text;

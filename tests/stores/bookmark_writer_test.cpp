@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "tree/settings.h"
 #include "platform/files.h"
 #include "stores/bookmark_reader.h"
 #include "stores/bookmark_store.h"
 #include "support/headless_fixture.h"
+#include "tree/settings.h"
 
 namespace {
 
