@@ -86,6 +86,13 @@ TEST_F(FavoritesReaderTest, ShortcutEntryCarriesAddressTitleFileAndTrueInstant) 
   EXPECT_STREQ(e->shortcutTitle.c_str(), "x.y");
   delete e;
 
+  // A value ends at its first NUL byte; the address holds none.
+  Shortcut("nul.url", std::string("http://a.example/\0tail", 22));
+  LinkEntry* cut = NewShortcutEntry((dir_ / "nul.url").c_str(), kJuly);
+  ASSERT_NE(cut, nullptr);
+  EXPECT_EQ(std::string(cut->url.data, cut->url.length), "http://a.example/");
+  delete cut;
+
   // No address (no key, empty value, unreadable or missing file): a nameless entry.
   dir_.write("empty.url", "[InternetShortcut]\nURL=\n");
   for (const char* file : {"empty.url", "missing.url"}) {
