@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "support/file_text.h"
 #include "support/http_test_server.h"
 
 extern char** environ;
@@ -24,19 +25,6 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteWhole(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
 
 std::map<std::string, std::string> Files(const fs::path& dir) {
   std::map<std::string, std::string> files;

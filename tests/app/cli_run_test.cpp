@@ -21,6 +21,7 @@
 #include "app/cli_options.h"
 #include "platform/net.h"
 #include "support/chromium_files.h"
+#include "support/file_text.h"
 #include "support/http_test_server.h"
 #include "support/places_fixture.h"
 #include "support/test_authority.h"
@@ -30,19 +31,6 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteWhole(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
 
 std::string Substitute(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))

@@ -15,23 +15,12 @@
 
 #include "app/cli_options.h"
 #include "app/cli_run.h"
+#include "support/file_text.h"
 #include "support/http_test_server.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteWhole(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // Every shortcut file of the folder with its bytes.
 std::map<std::string, std::string> Shortcuts(const fs::path& dir) {

@@ -23,6 +23,7 @@
 #include "ui/progress.h"
 #include "platform/net.h"
 #include "stores/firefox_backup.h"
+#include "support/file_text.h"
 #include "support/http_test_server.h"
 #include "support/places_fixture.h"
 #include "ui/headless/headless_ui.h"
@@ -65,19 +66,6 @@ class RunProc : public DialogProc {
   std::condition_variable changed_;
   int finished_ = 0;
 };
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteWhole(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
 
 std::string Substitute(std::string text, const std::string& port) {
   for (size_t at = text.find("@PORT@"); at != std::string::npos; at = text.find("@PORT@", at))
