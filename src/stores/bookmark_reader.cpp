@@ -59,6 +59,7 @@ size_t FindTextNoCase(const char* p, size_t n, const char* text) {
 // The length of the text up to its first NUL byte: names and addresses are zero-terminated
 // texts, so a value ends there.
 size_t UpToNul(const char* p, size_t n) {
+  if (n == 0) return 0;  // an attribute without a value has no text at all
   const void* nul = std::memchr(p, 0, n);
   return nul ? static_cast<const char*>(nul) - p : n;
 }
@@ -551,8 +552,9 @@ size_t Reader::ReadLink(const Tag& tag) {
   LinkEntry* entry = new (std::nothrow) LinkEntry();
   if (!entry) return resume;
   entry->setName(data_ + start, UpToNul(data_ + start, end - start));
-  size_t urlLength = UpToNul(href->value, href->valueLength);
-  if (!entry->name || !entry->url.assign(href->value, static_cast<int32_t>(urlLength))) {
+  const char* url = href->value ? href->value : "";
+  size_t urlLength = UpToNul(url, href->valueLength);
+  if (!entry->name || !entry->url.assign(url, static_cast<int32_t>(urlLength))) {
     delete entry;
     return resume;
   }
