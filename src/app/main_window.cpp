@@ -3,9 +3,11 @@
 #include <new>
 
 #include "app/about_dialog.h"
+#include "app/browser.h"
 #include "tree/settings.h"
 #include "app/settings_dialog.h"
 #include "app/settings_storage.h"
+#include "results/results_dialog.h"
 #include "run/clean_run.h"
 #include "check/clean_run_state.h"
 #include "ui/progress.h"
@@ -99,6 +101,7 @@ int RunQuillfen(UiBackend& ui) {
   if (!record) return 0;
   Settings* previous = settings;
   settings = record;
+  SetLinkOpener([](const char* address) { OpenInBrowser(address, SW_SHOW); });
 
   MainDialogProc proc;
   ui.runDialog(IDD_MAIN_WINDOW, proc);

@@ -1,10 +1,10 @@
 #include "results/results_dialog.h"
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "app/browser.h"
 #include "platform/text.h"
 #include "results/report_results.h"
 #include "ui/dialog_template.h"
@@ -16,7 +16,11 @@ LinkEntry* EntryOf(ItemData data) {
   return reinterpret_cast<LinkEntry*>(data);  // NOLINT(performance-no-int-to-ptr)
 }
 
-void OpenLink(const LinkEntry& entry) { OpenInBrowser(entry.url.c_str(), SW_SHOW); }
+std::atomic<LinkOpener> linkOpener{nullptr};
+
+void OpenLink(const LinkEntry& entry) {
+  if (LinkOpener open = linkOpener.load()) open(entry.url.c_str());
+}
 
 // The entry of a row, null when the row does not exist.
 LinkEntry* RowEntry(Controls& controls, int row) {
@@ -25,6 +29,12 @@ LinkEntry* RowEntry(Controls& controls, int row) {
 }
 
 void RedrawRow(Controls& controls, int row) { controls.redrawListRows(IDC_RESULTS_LIST, row, row); }
+
+}  // namespace
+
+void SetLinkOpener(LinkOpener open) { linkOpener.store(open); }
+
+namespace {
 
 // One row per problem link, in depth-first walk order. The walk keeps its own stack so that
 // a deeply nested tree cannot exhaust the thread's stack.

@@ -45,6 +45,12 @@ constexpr int RESULTS_MENU_COPY_NEW_URL = 13;
 // constructor calls it, so whoever shows the dialog need not.
 void RegisterResultsDialogTemplate();
 
+// What the menu's "open in browser" calls with a row's address. Starting a browser is the
+// program's business, above this layer: the program sets it before any dialog is shown; left
+// unset, the command does nothing.
+using LinkOpener = void (*)(const char* address);
+void SetLinkOpener(LinkOpener open);
+
 class ResultsDialogProc : public DialogProc {
  public:
   explicit ResultsDialogProc(NodeList& tree);

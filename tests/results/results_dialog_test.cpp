@@ -8,31 +8,34 @@
 #include <thread>
 #include <vector>
 
-#include "platform/shell.h"
 #include "ui/dialog_template.h"
 #include "ui/headless/headless_ui.h"
 
 namespace {
 
 // Records every address the program asks the desktop to open instead of opening it.
+// Stands in for the program's browser launch while it lives.
 class BrowserRecorder {
  public:
   BrowserRecorder() {
-    previous_ = SetShellLauncher([this](const ShellRequest& request) {
-      std::lock_guard<std::mutex> hold(mutex_);
-      if (request.kind == ShellRequest::OpenAddress && !request.argv.empty())
-        opened_.push_back(request.argv[0]);
-      return true;
-    });
+    current_ = this;
+    SetLinkOpener(&Record);
   }
-  ~BrowserRecorder() { SetShellLauncher(previous_); }
+  ~BrowserRecorder() {
+    SetLinkOpener(nullptr);
+    current_ = nullptr;
+  }
   std::vector<std::string> opened() {
     std::lock_guard<std::mutex> hold(mutex_);
     return opened_;
   }
 
  private:
-  ShellLauncher previous_;
+  static void Record(const char* address) {
+    std::lock_guard<std::mutex> hold(current_->mutex_);
+    current_->opened_.push_back(address);
+  }
+  static inline BrowserRecorder* current_ = nullptr;
   std::mutex mutex_;
   std::vector<std::string> opened_;
 };
