@@ -43,7 +43,7 @@ const std::string& Profile() {
         db.bookmark(folder, "Page number " + std::to_string(n) + " of the benchmark", url,
                     1650000000000000 + n);
         if (n % 5 == 0) db.tag(url, "tag" + std::to_string(n % 40));
-        if (n % 50 == 0) db.keyword(url, "k" + std::to_string(n), nullptr);
+        if (n % 50 == 0) db.keyword(url, std::string("k").append(std::to_string(n)), nullptr);
       }
     }
     return d;

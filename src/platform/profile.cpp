@@ -213,6 +213,12 @@ std::string SetProfileString(const std::string& text, const char* section, const
   }
   std::string out = text;
   if (!out.empty() && out.back() != '\n' && out.back() != '\r') out += eol;
-  out += "[" + std::string(section) + "]" + eol + entry + eol;
+  // Appended piece by piece: GCC 12 at -O3 takes "[" + std::string for an overlapping copy.
+  out += '[';
+  out += section;
+  out += ']';
+  out += eol;
+  out += entry;
+  out += eol;
   return out;
 }

@@ -138,7 +138,8 @@ FirefoxStoreKind ClassifyFirefoxStore(const char* setting, std::string& placesPa
   if (!HasSqliteHeader(header, static_cast<size_t>(got))) return FirefoxStoreKind::NotFirefox;
   placesPath = path.string();
   profileDir = path.parent_path().string();
-  if (profileDir.empty()) profileDir = ".";
+  // Appended, not assigned: GCC 12 at -O3 takes assigning a literal here for an overlapping copy.
+  if (profileDir.empty()) profileDir.push_back('.');
   return FirefoxStoreKind::Places;
 }
 

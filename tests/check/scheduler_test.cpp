@@ -16,6 +16,7 @@
 #include "check/recording_window.h"
 #include "support/headless_fixture.h"
 #include "support/http_test_server.h"
+#include "support/cat.h"
 
 // A failing allocator: allocations of the thread that arms it fail from the nth on (only
 // that one, or every later one too); every other thread allocates as usual.
@@ -36,16 +37,17 @@ bool AllocationFails() {
 }
 }  // namespace
 
-void* operator new(std::size_t size) {
+// Out of line like the releases below, so that GCC pairs them as it should.
+[[gnu::noinline]] void* operator new(std::size_t size) {
   void* block = AllocationFails() ? nullptr : std::malloc(size ? size : 1);
   if (!block) throw std::bad_alloc();
   return block;
 }
-void* operator new[](std::size_t size) { return ::operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+[[gnu::noinline]] void* operator new[](std::size_t size) { return ::operator new(size); }
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   return AllocationFails() ? nullptr : std::malloc(size ? size : 1);
 }
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
   return ::operator new(size, tag);
 }
 // Out of line: inlined into a caller, GCC would take the free() for a mismatched release of
@@ -139,7 +141,7 @@ TEST_F(SchedulerTest, OneThreadChecksLinksStrictlyInTreeOrder) {
 TEST_F(SchedulerTest, NeverMoreWorkersThanThreadCount) {
   own_.threadCount = 3;
   server_.setDefaultReply(Reply::Status("HTTP/1.0 404 Not Found").delayed(20));
-  for (int i = 0; i < 12; ++i) AddLink(tree_, url("/" + std::to_string(i)));
+  for (int i = 0; i < 12; ++i) AddLink(tree_, url(Cat("/", i)));
   window_.addThreadRows(3);
   EXPECT_TRUE(run());
   EXPECT_EQ(server_.requestCount(), 12u);
@@ -277,7 +279,7 @@ TEST_F(SchedulerTest, DrainWritesWaitingMessagesWithRemarks) {
   own_.threadCount = 3;
   schedulerTuning.drainPeriodMs = 5;
   server_.setDefaultReply(Reply::Status("HTTP/1.0 200 OK").held("go"));
-  for (int i = 0; i < 3; ++i) AddLink(tree_, url("/" + std::to_string(i)));
+  for (int i = 0; i < 3; ++i) AddLink(tree_, url(Cat("/", i)));
   std::thread runner([&] { run(); });
   ASSERT_TRUE(window_.waitUntil(
       [](RecordingControls& c) { return CountOf(c.texts[IDC_LOG], "aiting for") >= 26; }));
@@ -361,7 +363,7 @@ TEST_F(SchedulerTest, AllocationFailureWhileDispatchingEndsAsAnAbort) {
       for (int i = 0; i < 3; ++i) {
         LinkEntry* folder = AddFolder(tree_, "Folder");
         for (int j = 0; j < 2; ++j)
-          links.push_back(AddLink(folder->children, url("/" + std::to_string(i * 2 + j))));
+          links.push_back(AddLink(folder->children, url(Cat("/", i * 2 + j))));
       }
       size_t requestsBefore = server_.requestCount();
       window_.inspect([](RecordingControls& c) {

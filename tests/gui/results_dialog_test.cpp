@@ -12,6 +12,7 @@
 
 #include "gui/wx_test_support.h"
 #include "tree/link_tree.h"
+#include "support/cat.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ TEST(ResultsDialogWindow, RenameTypeEnterNeverConfirmsTheDialog) {
           if (round == 0) {
             expected = "Caf\xe9 menu";  // untouched: the same bytes
           } else {
-            expected = "R" + std::to_string(round);
+            expected = Cat("R", round);
             keys.Text(expected.c_str());
           }
           keys.Char(WXK_RETURN);

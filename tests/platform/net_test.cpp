@@ -1,4 +1,5 @@
 #include "platform/net.h"
+#include "support/cat.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -64,7 +65,7 @@ TEST_F(NetTest, DottedAddressesAndEmptyNamesNeverReachTheResolver) {
 
 TEST_F(NetTest, AResolverThatFindsNoAddressFailsWithNoData) {
   SetNetResolver([](const char*, NetHostEntry& entry) {
-    entry.name = "x";
+    entry.name.push_back('x');
     return 0;
   });
   NetHostEntry entry;
@@ -75,7 +76,7 @@ TEST_F(NetTest, AResolverThatFindsNoAddressFailsWithNoData) {
 TEST_F(NetTest, LookUpsOnManyThreadsKeepTheirOwnEntries) {
   std::vector<NetHostRule> rules;
   for (int i = 0; i < 16; ++i)
-    rules.push_back({"h" + std::to_string(i) + ".test", {"10.0.1." + std::to_string(i)}, "", 0});
+    rules.push_back({Cat("h", i, ".test"), {Cat("10.0.1.", i)}, "", 0});
   SetNetResolver(NetResolverFromTable(rules));
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
@@ -83,9 +84,9 @@ TEST_F(NetTest, LookUpsOnManyThreadsKeepTheirOwnEntries) {
     threads.emplace_back([t, &wrong] {
       NetHostEntry entry;
       for (int round = 0; round < 500; ++round) {
-        std::string name = "h" + std::to_string(t) + ".test";
+        std::string name = Cat("h", t, ".test");
         if (NetLookUp(name.c_str(), entry) != 0 || entry.name != name ||
-            Dotted(entry.addresses.at(0)) != "10.0.1." + std::to_string(t))
+            Dotted(entry.addresses.at(0)) != Cat("10.0.1.", t))
           ++wrong;
       }
     });

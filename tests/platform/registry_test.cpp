@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/registry_sandbox.h"
+#include "support/cat.h"
 
 namespace {
 
@@ -477,7 +478,7 @@ TEST(RegistryFile, TwoProcessesWritingAtOnceLoseNothing) {
       for (int i = 0; i < kValues; ++i) {
         // Both write into the same key and into a key of their own.
         Handle h(RegistryOpen(RegistryRoot::CurrentUser, "Software\\Shared", true));
-        std::string name = "P" + std::to_string(c) + "_" + std::to_string(i);
+        std::string name = Cat("P", c, "_", i);
         if (!h || !RegistrySet(h.get(), name.c_str(), REG_SZ, "v\0", 2)) ++failures;
         std::string own = "Software\\Own" + std::to_string(c);
         Handle o(RegistryOpen(RegistryRoot::CurrentUser, own.c_str(), true));
@@ -493,7 +494,7 @@ TEST(RegistryFile, TwoProcessesWritingAtOnceLoseNothing) {
   }
   for (int c = 0; c < 2; ++c) {
     for (int i = 0; i < kValues; ++i) {
-      std::string name = "P" + std::to_string(c) + "_" + std::to_string(i);
+      std::string name = Cat("P", c, "_", i);
       EXPECT_EQ(UserValue("Software\\Shared", name.c_str()), std::string("v\0", 2)) << name;
       std::string own = "Software\\Own" + std::to_string(c);
       EXPECT_EQ(UserValue(own.c_str(), name.c_str()).size(), 4u) << name;

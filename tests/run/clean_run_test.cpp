@@ -27,6 +27,7 @@
 #include "support/http_test_server.h"
 #include "support/places_fixture.h"
 #include "ui/headless/headless_ui.h"
+#include "support/cat.h"
 
 namespace fs = std::filesystem;
 
@@ -294,7 +295,7 @@ TEST_F(CleanRunTest, RunRestartsBothLogsAndShowsTheCountWithItsSuffix) {
 
   std::vector<std::pair<std::string, std::string>> links;
   links.reserve(40);
-  for (int i = 0; i < 39; ++i) links.push_back({"L" + std::to_string(i), "/ok"});
+  for (int i = 0; i < 39; ++i) links.push_back({Cat("L", i), "/ok"});
   UseBookmarks(links);
   Run();
   EXPECT_NE(Log().find("\r\nChecking 39 URLs...\r\n\r\n"), std::string::npos);
@@ -337,7 +338,7 @@ TEST_F(CleanRunTest, AbortWaitsForTheWorkersAndSavesNothing) {
         HttpTestServer::Reply::Status("HTTP/1.0 404 Not Found").held("go" + std::to_string(links)));
     std::vector<std::pair<std::string, std::string>> list;
     list.reserve(links);
-    for (int i = 0; i < links; ++i) list.push_back({"L" + std::to_string(i), "/held"});
+    for (int i = 0; i < links; ++i) list.push_back({Cat("L", i), "/held"});
     UseBookmarks(list);
     record_.threadCount = 2;
     std::string before = ReadWhole(dir_ / "bookmarks.htm");

@@ -8,6 +8,7 @@
 #include "support/headless_fixture.h"
 #include "support/scratch_dir.h"
 #include "tree/settings.h"
+#include "support/cat.h"
 
 namespace {
 
@@ -29,8 +30,8 @@ std::string Describe(const NodeList& list) {
     LinkEntry* e = LinkEntry::of(n);
     if (!out.empty()) out += ' ';
     out += e->name ? e->name : "-";
-    out += "/" + std::to_string(e->source);
-    if (e->isFolder()) out += "(" + Describe(e->children) + ")";
+    out += Cat("/", e->source);
+    if (e->isFolder()) out += Cat("(", Describe(e->children), ")");
   }
   return out;
 }

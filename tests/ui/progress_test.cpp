@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/headless_fixture.h"
+#include "support/cat.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ void AppendFromThreads(HeadlessMainWindow& main, int threads, int lines, int pad
     workers.emplace_back([&, t] {
       std::string pad(static_cast<size_t>(padding), static_cast<char>('A' + t));
       for (int i = 0; i < lines; ++i) {
-        std::string line = "T" + std::to_string(t) + " L" + std::to_string(i) + " " + pad + "\r\n";
+        std::string line = Cat("T", t, " L", i, " ", pad, "\r\n");
         AppendLog(main.window, IDC_PROBLEMS, line.c_str());
       }
     });
@@ -81,8 +82,8 @@ void ExpectIntactLines(const std::vector<std::string>& lines, size_t from, int p
     in.get();  // 'L'
     in >> i;
     ASSERT_TRUE(t >= 0 && t < 16 && i >= 0) << line;
-    EXPECT_EQ(line, "T" + std::to_string(t) + " L" + std::to_string(i) + " " +
-                        std::string(static_cast<size_t>(padding), static_cast<char>('A' + t)));
+    EXPECT_EQ(line, Cat("T", t, " L", i, " ",
+                        std::string(static_cast<size_t>(padding), static_cast<char>('A' + t))));
     EXPECT_GT(i, lastSeen[static_cast<size_t>(t)]) << "out of order: " << line;
     lastSeen[static_cast<size_t>(t)] = i;
   }
