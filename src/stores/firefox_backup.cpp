@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -91,7 +92,7 @@ class BackupFormatter {
       if (!(e->source & SOURCE_BOOKMARKS)) continue;
       FirefoxRecord record;
       if (ParseFirefoxRecord(*e, record) && record.isRoot && e->isFolder() &&
-          used_.insert(std::string(record.guid)).second) {
+          used_.insert(record.guid).second) {
         roots.push_back(e);
         if (record.guid == "unfiled_____") unfiled_ = e;
       } else {
@@ -150,7 +151,7 @@ class BackupFormatter {
     FirefoxRecord record;
     bool kept = ParseFirefoxRecord(e, record);
     out_ += '{';
-    if (kept && (record.isRoot || used_.insert(std::string(record.guid)).second)) {
+    if (kept && (record.isRoot || used_.insert(record.guid).second)) {
       out_ += "\"guid\":\"";
       out_.append(record.guid.data(), record.guid.size());
       out_ += "\",";
@@ -223,7 +224,9 @@ class BackupFormatter {
   std::vector<const LinkEntry*> strays_;
   size_t strayNext_ = 0;
   const LinkEntry* unfiled_ = nullptr;
-  std::unordered_set<std::string> used_;
+  // The guids written so far, as views into the entries' own records, which outlive the
+  // formatting: a copy of each would cost an allocation per entry.
+  std::unordered_set<std::string_view> used_;
   int64_t count_ = 0;
 };
 
