@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -221,6 +222,11 @@ NetSocket NetOpenTcpSocket(int32_t* error) {
     if (error) *error = NetErrorFromErrno(errno);
     return NET_NO_SOCKET;
   }
+  // Small writes go out at once: after a resumed TLS handshake the request follows the
+  // handshake's last message, and holding it back until that message is acknowledged costs
+  // the peer's delayed acknowledgement (up to 40 ms) on every link.
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return fd;
 }
 

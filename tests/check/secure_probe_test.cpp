@@ -152,7 +152,7 @@ TEST_F(SecureProbeTest, ServersThatDoNotSpeakTlsLeaveTheLinkUnchanged) {
       server.setEagerReplies(true);
       server.setDefaultReply(Reply::Raw(""));
     } else if (what == "old") {
-      server.setTls(authority_->issue({"localhost"}), true);
+      server.setTls(authority_->issue({"localhost"}), HttpTestServer::TlsVersions::OldOnly);
     } else if (what == "silent") {
       own_.timeout = 1;
       server.setDefaultReply(Reply::Silent());

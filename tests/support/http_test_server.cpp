@@ -153,16 +153,17 @@ std::string HttpTestServer::url(const std::string& path) const {
          std::to_string(port_) + path;
 }
 
-void HttpTestServer::setTls(const TlsIdentity& identity, bool oldProtocolsOnly) {
+void HttpTestServer::setTls(const TlsIdentity& identity, TlsVersions versions) {
   std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
   SSL_CTX* c = context.get();
-  if (oldProtocolsOnly) {
+  if (versions == TlsVersions::OldOnly) {
     SSL_CTX_set_security_level(c, 0);
     SSL_CTX_set_cipher_list(c, "DEFAULT:@SECLEVEL=0");
     SSL_CTX_set_min_proto_version(c, TLS1_VERSION);
     SSL_CTX_set_max_proto_version(c, TLS1_1_VERSION);
   } else {
     SSL_CTX_set_min_proto_version(c, TLS1_2_VERSION);
+    if (versions == TlsVersions::Only12) SSL_CTX_set_max_proto_version(c, TLS1_2_VERSION);
   }
   SSL_CTX_use_certificate(c, identity.certificate.get());
   SSL_CTX_use_PrivateKey(c, identity.key.get());

@@ -82,8 +82,11 @@ class HttpTestServer {
   void setReply(const std::string& target, Reply reply);
   void setDefaultReply(Reply reply);
   void setProxyMode(bool on);
-  // Speaks TLS with this identity from now on. oldProtocolsOnly: TLS 1.0 and 1.1 only.
-  void setTls(const TlsIdentity& identity, bool oldProtocolsOnly = false);
+  // Which protocol versions the server accepts: 1.2 and newer, 1.2 alone (whose resumed
+  // handshakes make no new key exchange), or the old 1.0 and 1.1 only.
+  enum class TlsVersions { Current, Only12, OldOnly };
+  // Speaks TLS with this identity from now on.
+  void setTls(const TlsIdentity& identity, TlsVersions versions = TlsVersions::Current);
   void setEagerReplies(bool on);
   int handshakes() const;         // TLS handshakes completed
   int resumedHandshakes() const;  // of which resumed an earlier session
