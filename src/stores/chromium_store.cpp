@@ -472,14 +472,8 @@ class TreeWriter {
   bool writeRecordNode(const LinkEntry& entry, uint32_t r, Json& node, int depth,
                        const std::vector<LinkEntry*>* extra) {
     const ChromiumRecord& record = doc_.records[r - 1];
-    bool isRoot = !record.rootKey.empty();
-    auto name = node.find("name");
-    if (!isRoot && (name == node.end() || !name->is_string() ||
-                    std::strcmp(name->get_ref<const std::string&>().c_str(), entry.name) != 0)) {
-      node["name"] = WellFormedUtf8(entry.name, std::strlen(entry.name));
-      changed_ = true;
-    }
     if (entry.isLink()) {
+      writeName(entry, record, node);
       auto url = node.find("url");
       std::string_view now(entry.url.c_str(), static_cast<size_t>(entry.url.length));
       if (url == node.end() || !url->is_string() ||
@@ -511,7 +505,20 @@ class TreeWriter {
     Json& children = node["children"];
     retired_.push_back(std::move(children));
     children = std::move(list);
+    // Only now, with no record left below it: a key added to a node may move its other
+    // members (the library copies them), and the records of its children point into them.
+    writeName(entry, record, node);
     return true;
+  }
+
+  void writeName(const LinkEntry& entry, const ChromiumRecord& record, Json& node) {
+    if (!record.rootKey.empty()) return;
+    auto name = node.find("name");
+    if (name == node.end() || !name->is_string() ||
+        std::strcmp(name->get_ref<const std::string&>().c_str(), entry.name) != 0) {
+      node["name"] = WellFormedUtf8(entry.name, std::strlen(entry.name));
+      changed_ = true;
+    }
   }
 
   bool writeChildren(const NodeList& list, uint32_t parent, Json& out, int depth,

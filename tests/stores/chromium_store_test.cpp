@@ -227,6 +227,26 @@ TEST_F(ChromiumStoreTest, RoundTripKeepsEverythingItDoesNotChange) {
   }
 }
 
+// A name the writer has to add moves the node's other members: the nested records below it
+// must be written before that, or they point into freed memory (AddressSanitizer sees it).
+TEST_F(ChromiumStoreTest, AFolderWithoutANameGetsOneAfterItsChildrenAreWritten) {
+  const char text[] = R"({"roots": {
+      "bookmark_bar": { "children": [ { "children": [ { "id": "7", "name": "Inner",
+            "type": "folder", "children": [ { "id": "8", "name": "x", "type": "url",
+            "url": "http://x.example/" } ] } ], "id": "6", "type": "folder" } ],
+         "id": "1", "name": "Bookmarks bar", "type": "folder" },
+      "other": { "children": [], "id": "2", "name": "Other bookmarks", "type": "folder" },
+      "synced": { "children": [], "id": "3", "name": "Mobile bookmarks", "type": "folder" } },
+   "version": 1})";
+  ASSERT_TRUE(read(text));
+  ASSERT_EQ(WriteBookmarkStore(window_.window, tree_), StoreSave::Saved);
+  Json out = Json::parse(dir_.read("Default/Bookmarks"));
+  const Json& folder = *FindById(out, "6");
+  EXPECT_EQ(folder["name"], "");
+  ASSERT_EQ(folder["children"].size(), 1u);
+  EXPECT_EQ(folder["children"][0]["children"][0]["url"], "http://x.example/");
+}
+
 TEST_F(ChromiumStoreTest, NewEntriesGetFreshIdsAndGuids) {
   Json original = chromium_files::Profile(Style::Brave);  // ids up to 13
   ASSERT_TRUE(read(original.dump()));
