@@ -1,5 +1,7 @@
 #include "platform/directories.h"
 
+#include "platform/files.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -144,21 +146,10 @@ bool ReplaceFileWithShortTemp(const char* target, const std::string& content) {
   if (fd < 0) return false;
   struct stat old;
   (void)::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-  const char* p = content.data();
-  size_t left = content.size();
-  bool ok = true;
-  while (ok && left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) {
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
-  }
-  ok = ok && ::fsync(fd) == 0;
+  bool ok = WriteAllTo(fd, content.data(), content.size());
+  ok = ok && SyncFile(fd);
   ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.data(), path.c_str()) == 0;
+  ok = ok && RenameFile(temp.data(), path.c_str());
   if (!ok) {
     ::unlink(temp.data());
     return false;
