@@ -14,6 +14,7 @@ constexpr int CLI_EXIT_CLEAN = 0;     // the run completed without a problem lin
 constexpr int CLI_EXIT_PROBLEMS = 1;  // the run completed with problem links
 constexpr int CLI_EXIT_NOTHING = 2;   // nothing to check, a store unreadable, or a wrong option
 constexpr int CLI_EXIT_ABORTED = 3;   // aborted (Ctrl+C)
+constexpr int CLI_EXIT_SAVE_FAILED = 4;  // a save failed or was incomplete
 
 enum class CliOption {
   Bookmarks,

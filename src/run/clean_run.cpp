@@ -80,6 +80,12 @@ void OnRunFinished() {
 
 bool CleanRunActive() { return runThread != nullptr; }
 
+std::mutex& SaveLock() {
+  // Never destroyed: a front end may wait on it while the program ends.
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+
 CleanRunOutcome LastCleanRunOutcome() { return lastOutcome; }
 
 int CleanRun(Window* mainWindow) { return CleanRun(mainWindow, nullptr); }
@@ -100,7 +106,7 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
     });
   }
 
-  ReadStores(mainWindow, tree, linkCount);
+  result.readFailed = !ReadStores(mainWindow, tree, linkCount);
   result.linkCount = linkCount;
 
   if (linkCount == 0) {
@@ -137,7 +143,10 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
       int32_t broken = 0, moved = 0, invalid = 0;
       CountProblems(tree, broken, moved, invalid);
       result.problems = broken + moved + invalid + CountCertificateProblems(tree);
-      if (result.applied) ApplyActions(mainWindow, tree);
+      if (result.applied) {
+        std::lock_guard<std::mutex> saving(SaveLock());
+        ApplyActions(mainWindow, tree, &result.saves);
+      }
     }
     mainWindow->post([](Controls& c) { c.deleteAllListRows(IDC_THREAD_LIST); });
   }

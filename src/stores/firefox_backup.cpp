@@ -429,7 +429,7 @@ BackupResult WriteFirefoxBackup(const NodeList& tree, std::time_t now) {
     ok = file.commit();
   }
   if (!ok) {
-    result.message = "cannot write " + result.path;
+    result.message = "cannot write " + result.path + " (" + FileErrorText(file.error()) + ")";
     return result;
   }
   result.outcome = BackupOutcome::Written;
