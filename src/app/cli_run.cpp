@@ -459,6 +459,21 @@ void InterruptCli() {
   });
 }
 
+void StopAfterAnySave(FILE* err, std::unique_lock<std::mutex>& holder) {
+  holder = std::unique_lock<std::mutex>(SaveLock(), std::try_to_lock);
+  if (!holder.owns_lock()) {
+    std::fputs("quillfen-cli: saving; waiting for the save to end before stopping\n", err);
+    std::fflush(err);
+    holder.lock();
+    std::fputs("quillfen-cli: the save has ended; stopped\n", err);
+  } else if (SavingHasBegun()) {
+    std::fputs("quillfen-cli: interrupted after saving\n", err);
+  } else {
+    std::fputs("quillfen-cli: interrupted, nothing saved\n", err);
+  }
+  std::fflush(err);
+}
+
 int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err) {
   interrupted.store(false);
   CliOptions options;

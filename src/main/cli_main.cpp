@@ -3,29 +3,22 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/cli_options.h"
 #include "app/cli_run.h"
-#include "run/clean_run.h"
 
 namespace {
-
-void Say(const char* text) {
-  ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
-  (void)ignored;
-}
 
 // Ctrl+C is taken by a thread of its own that waits for it, so that the run is asked to stop
 // with ordinary code rather than from a signal handler. The first one aborts the run as the
 // Abort button does; the second ends the program. A save that has begun is not cut short:
-// the stores are replaced file by file, and a store half saved (some Favorites moved, others
-// not) is not what the user asked for either way, so the second Ctrl+C waits for it to end.
-// The save lock stays held until the program has ended, so no other save begins.
+// the Favorites are saved file by file, and a store half saved is not what the user asked
+// for either way, so the second Ctrl+C waits for it to end (saying so on standard error).
 void WatchInterrupts(sigset_t signals) {
   int count = 0;
   for (;;) {
@@ -35,13 +28,8 @@ void WatchInterrupts(sigset_t signals) {
       InterruptCli();
       continue;
     }
-    if (SaveLock().try_lock()) {
-      Say("quillfen-cli: interrupted, nothing saved\n");
-      _exit(CLI_EXIT_ABORTED);
-    }
-    Say("quillfen-cli: saving; waiting for the save to end before stopping\n");
-    SaveLock().lock();
-    Say("quillfen-cli: the save has ended; stopped\n");
+    std::unique_lock<std::mutex> holder;  // held until the program has ended
+    StopAfterAnySave(stderr, holder);
     std::fflush(stdout);
     _exit(CLI_EXIT_ABORTED);
   }

@@ -19,6 +19,7 @@ namespace {
 // The test seam: per step, how many more steps go ahead before one fails (0: none fails).
 std::atomic<int> failAfter[4];
 std::atomic<int> failError[4];
+std::atomic<void (*)(FileStep)> stepObserver{nullptr};
 
 std::string DirectoryOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -52,7 +53,10 @@ void ClearFileStepFailures() {
   for (int i = 0; i < 4; ++i) failAfter[i].store(0);
 }
 
+void SetFileStepObserver(void (*observer)(FileStep)) { stepObserver.store(observer); }
+
 int InjectedFileFailure(FileStep step) {
+  if (void (*observer)(FileStep) = stepObserver.load(std::memory_order_relaxed)) observer(step);
   int i = static_cast<int>(step);
   int left = failAfter[i].load(std::memory_order_relaxed);
   while (left > 0) {

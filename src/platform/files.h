@@ -13,6 +13,9 @@ enum class FileStep { Read, Write, Flush, Rename };
 // nth 0 disarms it. Any thread; the count is shared by the whole process.
 void FailFileStep(FileStep step, int nth, int error);
 void ClearFileStepFailures();
+// Test seam: observer (null for none) is called before every step, on the thread taking it.
+// Set it while no file calls are under way.
+void SetFileStepObserver(void (*observer)(FileStep));
 // For the platform layer's own calls: 0 when the step may go ahead, otherwise the error it
 // fails with (errno is set to it too).
 int InjectedFileFailure(FileStep step);

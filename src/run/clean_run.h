@@ -29,6 +29,9 @@ struct CleanRunOutcome {
 // Held while the actions are applied and the stores saved, so that a front end ending the
 // program can wait for a save to end rather than cut it short. Any thread.
 std::mutex& SaveLock();
+// Whether the latest run has begun applying and saving (true from then on, also after the
+// save has ended). Any thread.
+bool SavingHasBegun();
 
 // A click on the Clean button (1013): starts a run when none is active, otherwise asks the
 // run to stop. A click that arrives while the run is already giving the window back (its

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -523,6 +524,55 @@ TEST_F(CliRunTest, ABookmarkFileBehindASymbolicLinkIsSavedWhereItLies) {
   EXPECT_FALSE(fs::is_symlink(dir_ / "dotfiles" / "b.htm.bak"));
   EXPECT_EQ(ReadWhole(dir_ / "dotfiles" / "b.htm.bak"), old);
   EXPECT_FALSE(fs::exists(dir_ / "b.htm.bak"));
+}
+
+// The second Ctrl+C, arriving while the stores are being saved, waits for the save to end
+// and says so. It is sent here at the save's first write, through the file layer's observer.
+struct SecondInterrupt {
+  static inline int pipe[2] = {-1, -1};
+  static inline std::thread* stopper = nullptr;
+  static inline std::unique_lock<std::mutex> holder;
+
+  static void AtStep(FileStep step) {
+    if (step != FileStep::Write || stopper) return;
+    stopper = new std::thread([] {
+      FILE* err = ::fdopen(pipe[1], "w");
+      StopAfterAnySave(err, holder);
+      std::fclose(err);
+    });
+    // The save goes on only once the interruption has found it under way.
+    char first[128] = {};
+    ssize_t n = ::read(pipe[0], first, sizeof first - 1);
+    EXPECT_STREQ(first, "quillfen-cli: saving; waiting for the save to end before stopping\n")
+        << n;
+  }
+};
+
+TEST_F(CliRunTest, ASecondInterruptWhileSavingWaitsForTheSaveToEnd) {
+  WriteWhole(dir_ / "b.htm", "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n<DT><A HREF=\"" +
+                                 server_.url("/ok") + "\">Fine</A>\r\n<DT><A HREF=\"" +
+                                 server_.url("/gone") + "\">Gone</A>\r\n</DL><p>\r\n");
+  ASSERT_EQ(::pipe(SecondInterrupt::pipe), 0);
+  SetFileStepObserver(&SecondInterrupt::AtStep);
+  int status = Run({"--bookmarks", (dir_ / "b.htm").string(), "--no-favorites", "--broken",
+                    "delete", "--retries", "0"});
+  SetFileStepObserver(nullptr);
+  ASSERT_NE(SecondInterrupt::stopper, nullptr);
+  SecondInterrupt::stopper->join();
+  delete SecondInterrupt::stopper;
+  SecondInterrupt::stopper = nullptr;
+  EXPECT_TRUE(SecondInterrupt::holder.owns_lock());
+  SecondInterrupt::holder = std::unique_lock<std::mutex>();
+  std::string rest;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(SecondInterrupt::pipe[0], buffer, sizeof buffer)) > 0;)
+    rest.append(buffer, static_cast<size_t>(n));
+  ::close(SecondInterrupt::pipe[0]);
+  EXPECT_EQ(rest, "quillfen-cli: the save has ended; stopped\n");
+  EXPECT_EQ(status, CLI_EXIT_PROBLEMS);  // the save itself was not disturbed
+  std::string saved = ReadWhole(dir_ / "b.htm");
+  EXPECT_EQ(saved.find("/gone"), std::string::npos);
+  EXPECT_NE(saved.find("/ok"), std::string::npos);
 }
 
 // The built program itself, next to the tests folder.
