@@ -394,6 +394,12 @@ TEST_F(CliRunTest, AFailedSaveIsLoggedEndsWithStatusFourAndKeepsTheStore) {
                                              "delete", "--retries", "0"};
   const std::vector<std::string> favArgs = {"--no-bookmarks", "--favorites", fav, "--moved",
                                             "update", "--retries", "0"};
+  const std::string chromium = (dir_ / "chromium" / "Bookmarks").string();
+  const std::string chromiumText =
+      chromium_files::Profile(chromium_files::Style::Chrome, server_.url("/")).dump(3);
+  const std::vector<std::string> chromiumArgs = {"--bookmarks", chromium, "--no-favorites",
+                                                 "--broken",    "delete", "--moved",
+                                                 "update",      "--retries", "0"};
   struct Case {
     const char* what;
     std::vector<std::string> args;
@@ -409,6 +415,8 @@ TEST_F(CliRunTest, AFailedSaveIsLoggedEndsWithStatusFourAndKeepsTheStore) {
       {"backup", bookArgs, FileStep::Rename, 1, EROFS, bookLine + "Read-only file system)\n"},
       {"rename", bookArgs, FileStep::Rename, 2, EXDEV, bookLine + "Invalid cross-device link)\n"},
       {"read-only file", bookArgs, FileStep::Write, 0, 0, bookLine + "Permission denied)\n"},
+      {"browser's file", chromiumArgs, FileStep::Flush, 1, EIO,
+       "Save failed!\nThe bookmark file was not saved: " + chromium + " (Input/output error)\n"},
       {"Favorites", favArgs, FileStep::Write, 1, ENOSPC,
        "Not saved: " + shortcut +
            " (it could not be written: No space left on device)\nThe Favorites were saved "
@@ -418,7 +426,9 @@ TEST_F(CliRunTest, AFailedSaveIsLoggedEndsWithStatusFourAndKeepsTheStore) {
     SCOPED_TRACE(c.what);
     WriteWhole(book, bookText);
     WriteWhole(shortcut, shortcutText);
+    WriteWhole(chromium, chromiumText);
     fs::remove(book + ".bak");
+    fs::remove(chromium + ".bak");
     std::map<std::string, std::string> before = Files(dir_);
     if (c.error)
       FailFileStep(c.step, c.nth, c.error);
@@ -431,11 +441,13 @@ TEST_F(CliRunTest, AFailedSaveIsLoggedEndsWithStatusFourAndKeepsTheStore) {
     EXPECT_NE(out_.find(c.log), std::string::npos) << out_;
     EXPECT_EQ(err_, "quillfen-cli: a save failed or was incomplete (see the log)\n");
     std::map<std::string, std::string> after = Files(dir_);
-    // The backup is made before the rename over the file: it holds the file as it is.
-    if (after.count("b.htm.bak")) {
-      EXPECT_EQ(after["b.htm.bak"], bookText);
+    // A backup is made before the rename over the file: it holds the file as it is.
+    for (const char* backup : {"b.htm.bak", "chromium/Bookmarks.bak"}) {
+      if (!after.count(backup)) continue;
+      std::string name = backup;
+      EXPECT_EQ(after[backup], before[name.substr(0, name.size() - 4)]);
+      after.erase(backup);
     }
-    after.erase("b.htm.bak");
     EXPECT_EQ(after, before);
   }
 }
