@@ -61,7 +61,7 @@ class SettingsDialogProc : public DialogProc {
   // OK applies and ends with 1, Cancel ends with 0; the four check boxes that govern other
   // controls update them; the Browse buttons fill their edits. Only clicks (code 0) count.
   void onCommand(Window& window, int id, int code) override;
-  void onClose(Window& window) override;  // ends with 0, changing nothing
+  void onClose(Window& window) override;           // ends with 0, changing nothing
   bool saveFailed() const { return saveFailed_; }  // OK was chosen and the save failed
 
  private:

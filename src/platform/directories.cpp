@@ -1,7 +1,5 @@
 #include "platform/directories.h"
 
-#include "platform/files.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace {
 

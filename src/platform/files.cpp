@@ -121,8 +121,7 @@ int RemoveLeftoverTemps(const std::string& dir, const std::string& base,
     } else {
       ours = name.size() > 15 + baseSuffix.size() &&
              IsTempNameOf(name, name.substr(0, name.size() - 15)) &&
-             name.compare(name.size() - 15 - baseSuffix.size(), baseSuffix.size(), baseSuffix) ==
-                 0;
+             name.compare(name.size() - 15 - baseSuffix.size(), baseSuffix.size(), baseSuffix) == 0;
     }
     if (!ours) continue;
     std::string path = dir + "/" + name;
@@ -165,7 +164,7 @@ bool InputFile::open(const char* path) {
     openFailure_ = errno == ENOENT || errno == ENOTDIR ? OpenFailure::Missing : OpenFailure::Other;
     return false;
   }
-  struct stat st;
+  struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     error_ = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     openFailure_ = OpenFailure::NotRegular;

@@ -40,7 +40,7 @@ class InputFile {
   void close();
   bool isOpen() const { return fd_ >= 0; }
   OpenFailure openFailure() const { return openFailure_; }
-  int error() const { return error_; }  // errno of the latest failed open or read
+  int error() const { return error_; }    // errno of the latest failed open or read
   int64_t size() const { return size_; }  // the file's size when it was opened
 
  private:

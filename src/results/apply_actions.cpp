@@ -186,8 +186,8 @@ void ApplyActions(Window* mainWindow, NodeList& tree, SaveReport* report) {
       AppendLog(mainWindow, IDC_LOG, "Save failed!\r\n");
       for (size_t i = before; i < saves.failures.size(); ++i) {
         const SaveReport::Failure& failure = saves.failures[i];
-        std::string line = "The bookmark file was not saved: " + failure.path + " (" +
-                           failure.reason + ")\r\n";
+        std::string line =
+            "The bookmark file was not saved: " + failure.path + " (" + failure.reason + ")\r\n";
         AppendLog(mainWindow, IDC_LOG, line.c_str());
       }
     }
@@ -198,8 +198,8 @@ void ApplyActions(Window* mainWindow, NodeList& tree, SaveReport* report) {
     const char* folder = settings ? settings->favoritesFolder.c_str() : "";
     if (!WriteFavorites(tree, &failures)) {
       AppendLog(mainWindow, IDC_LOG, "Save failed!\r\n");
-      std::string line = std::string("The Favorites were not saved: ") + folder +
-                         " (no such folder)\r\n";
+      std::string line =
+          std::string("The Favorites were not saved: ") + folder + " (no such folder)\r\n";
       AppendLog(mainWindow, IDC_LOG, line.c_str());
       saves.add("Favorites", folder, "no such folder");
     } else if (!failures.empty()) {

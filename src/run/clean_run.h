@@ -19,9 +19,9 @@ constexpr int WM_RUN_FINISHED = WM_APP + 1;
 enum class RunEnd { NothingToCheck, Aborted, Completed };
 struct CleanRunOutcome {
   RunEnd end = RunEnd::NothingToCheck;
-  int32_t linkCount = 0;  // links the stores gave to check
-  int32_t problems = 0;   // problem links of a completed run
-  bool applied = false;   // the actions were applied and the stores saved
+  int32_t linkCount = 0;    // links the stores gave to check
+  int32_t problems = 0;     // problem links of a completed run
+  bool applied = false;     // the actions were applied and the stores saved
   bool readFailed = false;  // a store could not be read: nothing was checked or saved
   SaveReport saves;         // what the saves could not do
 };

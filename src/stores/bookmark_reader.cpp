@@ -847,8 +847,7 @@ bool ReadBookmarkFile(Window* window, NodeList& root, int32_t& linkCount, bool* 
   }
   if (ok && file.size() > BOOKMARK_FILE_MAX_SIZE) {
     AppendLog(window, IDC_LOG, "Couldn't open Navigator Bookmark file!\r\n");
-    AppendLog(window, IDC_LOG,
-              "The bookmark file is larger than 1 GiB: it is not read.\r\n");
+    AppendLog(window, IDC_LOG, "The bookmark file is larger than 1 GiB: it is not read.\r\n");
     return false;
   }
   bool readFailed = false;

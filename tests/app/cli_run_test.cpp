@@ -1,9 +1,9 @@
 #include "app/cli_run.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -390,15 +390,15 @@ TEST_F(CliRunTest, AFailedSaveIsLoggedEndsWithStatusFourAndKeepsTheStore) {
   const std::string fav = (dir_ / "fav").string();
   const std::string shortcut = fav + "/Moved.url";
   const std::string shortcutText = "[InternetShortcut]\r\nURL=" + server_.url("/moved") + "\r\n";
-  const std::vector<std::string> bookArgs = {"--bookmarks", book, "--no-favorites", "--broken",
-                                             "delete", "--retries", "0"};
+  const std::vector<std::string> bookArgs = {
+      "--bookmarks", book, "--no-favorites", "--broken", "delete", "--retries", "0"};
   const std::vector<std::string> favArgs = {"--no-bookmarks", "--favorites", fav, "--moved",
-                                            "update", "--retries", "0"};
+                                            "update",         "--retries",   "0"};
   const std::string chromium = (dir_ / "chromium" / "Bookmarks").string();
   const std::string chromiumText =
       chromium_files::Profile(chromium_files::Style::Chrome, server_.url("/")).dump(3);
-  const std::vector<std::string> chromiumArgs = {"--bookmarks", chromium, "--no-favorites",
-                                                 "--broken",    "delete", "--moved",
+  const std::vector<std::string> chromiumArgs = {"--bookmarks", chromium,    "--no-favorites",
+                                                 "--broken",    "delete",    "--moved",
                                                  "update",      "--retries", "0"};
   struct Case {
     const char* what;
@@ -464,7 +464,8 @@ TEST_F(CliRunTest, AStoreThatCannotBeReadIsNeitherCheckedNorSaved) {
   const std::string book = (dir_ / "b.htm").string();
   WriteWhole(book, text);
   const std::string fav = (dir_ / "fav").string();
-  WriteWhole(dir_ / "fav" / "Gone.url", "[InternetShortcut]\r\nURL=" + server_.url("/gone") + "\r\n");
+  WriteWhole(dir_ / "fav" / "Gone.url",
+             "[InternetShortcut]\r\nURL=" + server_.url("/gone") + "\r\n");
   const std::string fifo = (dir_ / "pipe.htm").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::string huge = (dir_ / "huge.htm").string();
@@ -482,21 +483,32 @@ TEST_F(CliRunTest, AStoreThatCannotBeReadIsNeitherCheckedNorSaved) {
   const Case cases[] = {
       // The two looks at the file's first bytes, then the first large block: the fourth read
       // is in the middle of the file.
-      {"read error", {"--bookmarks", book, "--no-favorites"}, 4,
+      {"read error",
+       {"--bookmarks", book, "--no-favorites"},
+       4,
        "Couldn't read the bookmark file: Input/output error. Nothing is checked or saved.\n",
        readFailed},
-      {"shortcut read error", {"--no-bookmarks", "--favorites", fav}, 1,
+      {"shortcut read error",
+       {"--no-bookmarks", "--favorites", fav},
+       1,
        "Couldn't read the Favorites: " + fav +
            "/Gone.url (Input/output error). Nothing is checked or saved.\n",
        readFailed},
-      {"pipe", {"--bookmarks", fifo, "--no-favorites"}, 0,
+      {"pipe",
+       {"--bookmarks", fifo, "--no-favorites"},
+       0,
        "The bookmark file is not a regular file: it is not read.\n",
        "cannot read the bookmark file '" + fifo + "'"},
-      {"device", {"--bookmarks", "/dev/zero", "--no-favorites"}, 0,
+      {"device",
+       {"--bookmarks", "/dev/zero", "--no-favorites"},
+       0,
        "The bookmark file is not a regular file: it is not read.\n",
        "cannot read the bookmark file '/dev/zero'"},
-      {"past the bound", {"--bookmarks", huge, "--no-favorites"}, 0,
-       "The bookmark file is larger than 1 GiB: it is not read.\n", readFailed},
+      {"past the bound",
+       {"--bookmarks", huge, "--no-favorites"},
+       0,
+       "The bookmark file is larger than 1 GiB: it is not read.\n",
+       readFailed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -555,8 +567,7 @@ struct SecondInterrupt {
     // The save goes on only once the interruption has found it under way.
     char first[128] = {};
     ssize_t n = ::read(pipe[0], first, sizeof first - 1);
-    EXPECT_STREQ(first, "quillfen-cli: saving; waiting for the save to end before stopping\n")
-        << n;
+    EXPECT_STREQ(first, "quillfen-cli: saving; waiting for the save to end before stopping\n") << n;
   }
 };
 

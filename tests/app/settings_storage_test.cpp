@@ -11,10 +11,10 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
-#include <thread>
-#include <vector>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "app/registry_key.h"
 #include "platform/registry_sandbox.h"
@@ -374,9 +374,10 @@ struct NineValues {
 // moments. After every kill the store holds one whole set: the nine values are replaced
 // together. The temporary files the kills leave are removed by a later save once old.
 TEST_F(SettingsStorageTest, AKillDuringASaveLeavesTheOldOrTheNewNineValues) {
-  const NineValues first = {"/home/a/Favorites", "/home/a/b.htm", "proxy-a", 0x88, 80, 10, 2, 30, 5};
-  const NineValues second = {"/srv/b/Favs", "/srv/b/bookmarks.html", "proxy-b", 0x1FF, 3128, 99,
-                             64, 7, 0};
+  const NineValues first = {
+      "/home/a/Favorites", "/home/a/b.htm", "proxy-a", 0x88, 80, 10, 2, 30, 5};
+  const NineValues second = {
+      "/srv/b/Favs", "/srv/b/bookmarks.html", "proxy-b", 0x1FF, 3128, 99, 64, 7, 0};
   first.into(record_);
   ASSERT_TRUE(SaveSettings());
   std::mt19937 random(20261208);

@@ -1,13 +1,12 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -292,7 +291,8 @@ TEST_F(FilesTest, ASaveRemovesItsOwnOldLeftoversOnly) {
   ASSERT_TRUE(writer.begin(path_.c_str(), options));
   writer.write("x");
   ASSERT_TRUE(writer.commit());
-  for (const Case& c : cases) EXPECT_EQ(FileExists((dir_ + "/" + c.name).c_str()), !c.removed) << c.name;
+  for (const Case& c : cases)
+    EXPECT_EQ(FileExists((dir_ + "/" + c.name).c_str()), !c.removed) << c.name;
 }
 
 TEST_F(FilesTest, DeleteFileAt) {

@@ -209,8 +209,9 @@ TEST_F(ApplyActionsTest, SavesAsTheFlagsSayAndReportsFailures) {
   record_.bookmarkFile.assign((missing / "bookmark.htm").c_str());
   record_.favoritesFolder.assign(missing.c_str());
 
-  const std::string favorites = "Saving Favorites...\r\nSave failed!\r\nThe Favorites were not saved: " +
-                                missing.string() + " (no such folder)\r\n";
+  const std::string favorites =
+      "Saving Favorites...\r\nSave failed!\r\nThe Favorites were not saved: " + missing.string() +
+      " (no such folder)\r\n";
   record_.flags = FLAG_CLEAN_FAVORITES;
   SaveReport report;
   ApplyActions(main.window, tree_, &report);
@@ -222,10 +223,11 @@ TEST_F(ApplyActionsTest, SavesAsTheFlagsSayAndReportsFailures) {
   record_.flags = FLAG_SYNCHRONISE;
   report = SaveReport();
   ApplyActions(main.window, tree_, &report);
-  EXPECT_EQ(main.log(), "Cleaning up URL list...\r\nSaving Bookmark file...\r\nSave "
-                        "failed!\r\nThe bookmark file was not saved: " +
-                            (missing / "bookmark.htm").string() +
-                            " (No such file or directory)\r\n" + favorites);
+  EXPECT_EQ(main.log(),
+            "Cleaning up URL list...\r\nSaving Bookmark file...\r\nSave "
+            "failed!\r\nThe bookmark file was not saved: " +
+                (missing / "bookmark.htm").string() + " (No such file or directory)\r\n" +
+                favorites);
   ASSERT_EQ(report.failures.size(), 2u);
   EXPECT_EQ(report.failures[0].store, "bookmark file");
   EXPECT_EQ(report.failures[0].path, (missing / "bookmark.htm").string());

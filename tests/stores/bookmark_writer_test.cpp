@@ -10,8 +10,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
