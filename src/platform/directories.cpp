@@ -38,6 +38,7 @@ DirectoryListing::~DirectoryListing() { close(); }
 
 bool DirectoryListing::open(const char* path) {
   close();
+  error_ = 0;
   if (!path || !*path) return false;
   DIR* dir = ::opendir(path);
   if (!dir) return false;
@@ -49,10 +50,18 @@ bool DirectoryListing::open(const char* path) {
 bool DirectoryListing::next(DirectoryItem& item) {
   DIR* dir = static_cast<DIR*>(dir_);
   if (!dir) return false;
+  // One step of the test seam per item asked for, whatever the listing passes over.
+  if (int injected = InjectedFileFailure(FileStep::Read)) {
+    error_ = injected;
+    return false;
+  }
   for (;;) {
     errno = 0;
     struct dirent* entry = ::readdir(dir);
-    if (!entry) return false;
+    if (!entry) {
+      error_ = errno;  // 0 at the end of the listing
+      return false;
+    }
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     int fd = ::dirfd(dir);

@@ -118,6 +118,11 @@ void ReadLevel(TextString& path, NodeList& list, int32_t& linkCount, bool& insid
     }
     path.removeLastComponent();
   }
+  // A listing cut short by a read error has passed over the rest of the directory.
+  if (failure.error == 0 && listing.error() != 0) {
+    failure.file = path.c_str();
+    failure.error = listing.error();
+  }
 }
 
 }  // namespace

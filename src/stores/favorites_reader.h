@@ -27,9 +27,10 @@ LinkEntry* NewShortcutEntry(const char* path, TimeValue creationTime, int* readE
 // linkCount. Entries go in listing order, or by name when settings ask to sort. path is
 // extended and cut back during the walk and left as it was found. A missing or unreadable
 // directory adds nothing; a directory reached again through a link to one of its parents is
-// passed over. A shortcut whose reading fails part-way (an I/O error) ends the walk: false,
-// with the file and its errno in failedFile and error when given, and the list then holds
-// a part of the folder only, which must be neither checked nor saved.
+// passed over. A shortcut or a directory listing whose reading fails part-way (an I/O
+// error) ends the walk: false, with the file and its errno in failedFile and error when
+// given, and the list then holds a part of the folder only, which must be neither checked
+// nor saved.
 bool ReadFavoritesFolder(TextString& path, NodeList& list, int32_t& linkCount,
                          bool& insideBrokenLinks, std::string* failedFile = nullptr,
                          int* error = nullptr);

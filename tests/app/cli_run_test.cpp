@@ -488,9 +488,16 @@ TEST_F(CliRunTest, AStoreThatCannotBeReadIsNeitherCheckedNorSaved) {
        4,
        "Couldn't read the bookmark file: Input/output error. Nothing is checked or saved.\n",
        readFailed},
-      {"shortcut read error",
+      // The folder's listing, then the shortcut in it.
+      {"listing read error",
        {"--no-bookmarks", "--favorites", fav},
        1,
+       "Couldn't read the Favorites: " + fav +
+           " (Input/output error). Nothing is checked or saved.\n",
+       readFailed},
+      {"shortcut read error",
+       {"--no-bookmarks", "--favorites", fav},
+       2,
        "Couldn't read the Favorites: " + fav +
            "/Gone.url (Input/output error). Nothing is checked or saved.\n",
        readFailed},
