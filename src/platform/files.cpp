@@ -119,7 +119,7 @@ int RemoveLeftoverTemps(const std::string& dir, const std::string& base,
     if (!base.empty()) {
       ours = IsTempNameOf(name, base);
     } else {
-      ours = name.size() > 15 + baseSuffix.size() &&
+      ours = name.size() >= 15 + baseSuffix.size() &&
              IsTempNameOf(name, name.substr(0, name.size() - 15)) &&
              name.compare(name.size() - 15 - baseSuffix.size(), baseSuffix.size(), baseSuffix) == 0;
     }

@@ -266,17 +266,23 @@ TEST_F(FilesTest, ASaveRemovesItsOwnOldLeftoversOnly) {
   struct Case {
     std::string name;
     bool old;
-    bool removed;
+    bool bySave;    // removed by a save of target.txt
+    bool bySuffix;  // removed by the sweep of a directory's ".url" files
   };
   const Case cases[] = {
-      {"target.txt.qf0123abcd.tmp", true, true},
-      {"target.txt.bak.qf89abcdef.tmp", true, true},  // a backup's
-      {"target.txt.qf0123abce.tmp", false, false},    // fresh
-      {"other.txt.qf0123abcd.tmp", true, false},
-      {"target.txt.qf0123ABCD.tmp", true, false},
-      {"target.txt.qf0123abc.tmp", true, false},
-      {"target.txt.qf0123abcd.tmp.keep", true, false},
-      {"xtarget.txt.qf0123abcd.tmp", true, false},
+      {"target.txt.qf0123abcd.tmp", true, true, false},
+      {"target.txt.bak.qf89abcdef.tmp", true, true, false},  // a backup's
+      {"target.txt.qf0123abce.tmp", false, false, false},    // fresh
+      {"other.txt.qf0123abcd.tmp", true, false, false},
+      {"target.txt.qf0123ABCD.tmp", true, false, false},
+      {"target.txt.qf0123abc.tmp", true, false, false},
+      {"target.txt.qf0123abcd.tmp.keep", true, false, false},
+      {"xtarget.txt.qf0123abcd.tmp", true, false, false},
+      {"Some link.url.qf00ff00ff.tmp", true, false, true},
+      {"Fresh link.url.qf00ff00ff.tmp", false, false, false},
+      {".url.qf00ff00ff.tmp", true, false, true},
+      {"Some link.url", true, false, false},
+      {"Some link.urls.qf00ff00ff.tmp", true, false, false},
   };
   for (const Case& c : cases) {
     Put(dir_ + "/" + c.name, "left");
@@ -292,7 +298,10 @@ TEST_F(FilesTest, ASaveRemovesItsOwnOldLeftoversOnly) {
   writer.write("x");
   ASSERT_TRUE(writer.commit());
   for (const Case& c : cases)
-    EXPECT_EQ(FileExists((dir_ + "/" + c.name).c_str()), !c.removed) << c.name;
+    EXPECT_EQ(FileExists((dir_ + "/" + c.name).c_str()), !c.bySave) << c.name;
+  EXPECT_EQ(RemoveLeftoverTemps(dir_, std::string(), ".url"), 2);
+  for (const Case& c : cases)
+    EXPECT_EQ(FileExists((dir_ + "/" + c.name).c_str()), !c.bySave && !c.bySuffix) << c.name;
 }
 
 TEST_F(FilesTest, DeleteFileAt) {
