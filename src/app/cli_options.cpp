@@ -301,6 +301,8 @@ const char* CliUsage() {
          "saved unless --yes is given.\n"
          "\n"
          "Exit status: 0 no problem link; 1 problem links found; 2 nothing to check, a store\n"
-         "that cannot be read, or a wrong option; 3 aborted. Ctrl+C aborts the run as the\n"
-         "Abort button does; a second Ctrl+C ends at once without saving.\n";
+         "that cannot be read, or a wrong option; 3 aborted; 4 a save failed or was\n"
+         "incomplete (the log names the store and the files not saved). Ctrl+C aborts the\n"
+         "run as the Abort button does; a second Ctrl+C ends at once without saving, or,\n"
+         "once saving has begun, waits for the save to end.\n";
 }

@@ -309,6 +309,7 @@ int RunOnce(bool yes, FILE* out, std::string& whyNot) {
   LogEcho echo(out);  // outlives the UI, which runs what is still posted when it ends
   RunEnd end = RunEnd::Aborted;
   int32_t problems = 0;
+  bool saveFailed = false;
   {
     HeadlessUi ui;
     CliMainProc proc;
@@ -346,7 +347,10 @@ int RunOnce(bool yes, FILE* out, std::string& whyNot) {
       CleanRunOutcome outcome = LastCleanRunOutcome();
       end = outcome.end;
       problems = outcome.problems;
-      if (end == RunEnd::NothingToCheck) {
+      saveFailed = outcome.saves.failed();
+      if (outcome.readFailed) {
+        whyNot = "a store could not be read (see the log): nothing was checked or saved";
+      } else if (end == RunEnd::NothingToCheck) {
         bool anyStore =
             settings &&
             (settings->flags & (FLAG_CLEAN_BOOKMARKS | FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE));
@@ -375,6 +379,10 @@ int RunOnce(bool yes, FILE* out, std::string& whyNot) {
       return CLI_EXIT_NOTHING;
     case RunEnd::Completed:
       break;
+  }
+  if (saveFailed) {
+    whyNot = "a save failed or was incomplete (see the log)";
+    return CLI_EXIT_SAVE_FAILED;
   }
   return problems > 0 ? CLI_EXIT_PROBLEMS : CLI_EXIT_CLEAN;
 }
@@ -451,6 +459,21 @@ void InterruptCli() {
   });
 }
 
+void StopAfterAnySave(FILE* err, std::unique_lock<std::mutex>& holder) {
+  holder = std::unique_lock<std::mutex>(SaveLock(), std::try_to_lock);
+  if (!holder.owns_lock()) {
+    std::fputs("quillfen-cli: saving; waiting for the save to end before stopping\n", err);
+    std::fflush(err);
+    holder.lock();
+    std::fputs("quillfen-cli: the save has ended; stopped\n", err);
+  } else if (SavingHasBegun()) {
+    std::fputs("quillfen-cli: interrupted after saving\n", err);
+  } else {
+    std::fputs("quillfen-cli: interrupted, nothing saved\n", err);
+  }
+  std::fflush(err);
+}
+
 int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err) {
   interrupted.store(false);
   CliOptions options;
@@ -486,7 +509,8 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err) {
     status = CLI_EXIT_NOTHING;
     whyNot = unreadable;
   }
-  if (!whyNot.empty() && (status == CLI_EXIT_NOTHING || status == CLI_EXIT_ABORTED))
+  if (!whyNot.empty() &&
+      (status == CLI_EXIT_NOTHING || status == CLI_EXIT_ABORTED || status == CLI_EXIT_SAVE_FAILED))
     std::fprintf(err, "quillfen-cli: %s\n", Visible(whyNot).c_str());
   settings = previous;
   delete record;

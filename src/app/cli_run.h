@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err);
 // is saved. Before the run has started, it is not started at all. Any thread, also one that
 // waits for signals; never waits for the run.
 void InterruptCli();
+
+// A second interruption, before the program ends: a save under way is not cut short. When
+// one is, says so on err and waits for it to end. Returns with the save lock held in holder,
+// so that no save begins after it, and tells err what was saved. Any thread but the run's.
+void StopAfterAnySave(FILE* err, std::unique_lock<std::mutex>& holder);
 
 // The rows the results dialog would show for the tree, in its first order (by name), each
 // as Name, Type, Problem, Action, URL and New URL separated by tabs and ended by "\n".

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <new>
+#include <string>
 
 #include "app/about_dialog.h"
 #include "app/browser.h"
@@ -15,10 +16,15 @@
 
 namespace {
 
-// The Settings dialog, modal and owned by the main window; its result is not needed.
+// The Settings dialog, modal and owned by the main window. A save that failed is told in the
+// log: the settings chosen hold until the program ends, but the next start will not have them.
 void RunSettingsDialog(Window& window) {
   SettingsDialogProc proc;
   window.showModal(IDD_SETTINGS, proc);
+  if (proc.saveFailed()) {
+    std::string line = "The settings were not saved: " + SettingsStoreName() + "\r\n";
+    AppendLog(&window, IDC_LOG, line.c_str());
+  }
 }
 
 void RunAboutBox(Window& window) {

@@ -107,6 +107,14 @@ bool RegistryKey::writeString(const char* name, const char* text) {
   return ok;
 }
 
+bool RegistryKey::writeValues(const std::vector<RegistryValueData>& values) {
+  bool openedHere;
+  if (!ensureOpen(true, openedHere)) return false;
+  bool ok = RegistrySetValues(handle, values.data(), values.size());
+  if (openedHere) closeKey();
+  return ok;
+}
+
 bool RegistryKey::writeNumber(const char* name, uint32_t number) {
   name = name ? RealName(name) : nullptr;
   bool openedHere;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/registry.h"
 #include "tree/text_string.h"
@@ -40,6 +41,8 @@ struct RegistryKey {
   // name nor text nothing is written (but the key is created).
   bool writeString(const char* name, const char* text);
   bool writeNumber(const char* name, uint32_t number);
+  // Sets several values at once (see RegistrySetValues), creating the key.
+  bool writeValues(const std::vector<RegistryValueData>& values);
 
  private:
   bool ensureOpen(bool create, bool& openedHere);

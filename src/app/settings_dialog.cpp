@@ -100,7 +100,7 @@ void UpdateSettingsControls(Controls& controls) {
   controls.setEnabled(IDC_OLDER_DAYS, controls.isChecked(IDC_ONLY_OLDER));
 }
 
-void ApplySettingsDialog(Window& window) {
+bool ApplySettingsDialog(Window& window) {
   Controls& controls = window.controls();
   uint32_t flags = 0;
   for (const FlagControl& fc : kFlagControls)
@@ -117,7 +117,7 @@ void ApplySettingsDialog(Window& window) {
   settings->retries = GetNumber(controls, IDC_RETRIES);
   if (settings->threadCount == 0) settings->threadCount = 1;
   if (settings->threadCount > 64) settings->threadCount = 64;
-  SaveSettings();
+  return SaveSettings();
 }
 
 void BrowseFavoritesFolder(Window& window, int editId) {
@@ -166,7 +166,7 @@ void SettingsDialogProc::onCommand(Window& window, int id, int code) {
   if (code != 0) return;
   switch (id) {
     case ID_OK:
-      ApplySettingsDialog(window);
+      saveFailed_ = !ApplySettingsDialog(window);
       window.endDialog(1);
       break;
     case ID_CANCEL:

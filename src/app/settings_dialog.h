@@ -40,8 +40,9 @@ void RegisterSettingsDialogTemplate();
 // Fills the controls from *settings and enables them by their check boxes.
 void InitSettingsDialog(Window& window);
 // Copies the controls into *settings (every bit without a control cleared, numbers that are
-// empty or no number read as 0, the thread count clamped to 1..64) and saves it.
-void ApplySettingsDialog(Window& window);
+// empty or no number read as 0, the thread count clamped to 1..64) and saves it. False when
+// the save failed.
+bool ApplySettingsDialog(Window& window);
 // Enables each location, the proxy address and port, and the age limit with its check box.
 void UpdateSettingsControls(Controls& controls);
 // Lets the user pick a folder for the edit; a cancelled choice leaves the edit as it was.
@@ -60,5 +61,9 @@ class SettingsDialogProc : public DialogProc {
   // OK applies and ends with 1, Cancel ends with 0; the four check boxes that govern other
   // controls update them; the Browse buttons fill their edits. Only clicks (code 0) count.
   void onCommand(Window& window, int id, int code) override;
-  void onClose(Window& window) override;  // ends with 0, changing nothing
+  void onClose(Window& window) override;           // ends with 0, changing nothing
+  bool saveFailed() const { return saveFailed_; }  // OK was chosen and the save failed
+
+ private:
+  bool saveFailed_ = false;
 };

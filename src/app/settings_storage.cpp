@@ -1,6 +1,8 @@
 #include "app/settings_storage.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/registry_key.h"
 #include "stores/browser_profiles.h"
@@ -142,18 +144,46 @@ bool LoadSettings() {
   return true;
 }
 
-void SaveSettings() {
+namespace {
+
+RegistryValueData TextValue(const char* name, const char* text) {
+  // As writeString stores it: the text with its zero, or no data for an empty text.
+  size_t length = text ? std::strlen(text) : 0;
+  return {name, REG_SZ, length ? std::string(text, length + 1) : std::string()};
+}
+
+RegistryValueData NumberValue(const char* name, uint32_t number) {
+  char bytes[4] = {static_cast<char>(number & 0xFF), static_cast<char>((number >> 8) & 0xFF),
+                   static_cast<char>((number >> 16) & 0xFF),
+                   static_cast<char>((number >> 24) & 0xFF)};
+  return {name, REG_DWORD, std::string(bytes, sizeof bytes)};
+}
+
+}  // namespace
+
+bool SaveSettings() {
   RegistryKey own(RegistryRoot::CurrentUser);
   SetKeyPath(own, SETTINGS_KEY_PATH);
-  if (!own.createKey()) return;
-  own.writeString("Favorites", settings->favoritesFolder.c_str());
-  own.writeString("Bookmarks", settings->bookmarkFile.c_str());
-  own.writeString("Proxy", settings->proxyHost);
-  own.writeNumber("Flags", settings->flags);
-  own.writeNumber("Port", settings->proxyPort);
-  own.writeNumber("Days", settings->olderThanDays);
-  own.writeNumber("Threads", settings->threadCount);
-  own.writeNumber("Timeout", settings->timeout);
-  own.writeNumber("Retries", settings->retries);
-  own.closeKey();
+  // The nine values go into the store together: a save cut short leaves the old nine or the
+  // new nine, never a mixture (a bookmark file of one choice with the flags of another).
+  std::vector<RegistryValueData> values = {
+      TextValue("Favorites", settings->favoritesFolder.c_str()),
+      TextValue("Bookmarks", settings->bookmarkFile.c_str()),
+      TextValue("Proxy", settings->proxyHost),
+      NumberValue("Flags", settings->flags),
+      NumberValue("Port", settings->proxyPort),
+      NumberValue("Days", settings->olderThanDays),
+      NumberValue("Threads", settings->threadCount),
+      NumberValue("Timeout", settings->timeout),
+      NumberValue("Retries", settings->retries),
+  };
+  return own.writeValues(values);
+}
+
+std::string SettingsStoreName() {
+#ifdef _WIN32
+  return std::string("HKEY_CURRENT_USER\\") + SETTINGS_KEY_PATH;
+#else
+  return RegistryFileFor(RegistryRoot::CurrentUser);
+#endif
 }

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,8 +16,9 @@ namespace {
 
 // Ctrl+C is taken by a thread of its own that waits for it, so that the run is asked to stop
 // with ordinary code rather than from a signal handler. The first one aborts the run as the
-// Abort button does; the second ends the program at once. The stores are replaced only by
-// atomic renames, so even then none is left half-written.
+// Abort button does; the second ends the program. A save that has begun is not cut short:
+// the Favorites are saved file by file, and a store half saved is not what the user asked
+// for either way, so the second Ctrl+C waits for it to end (saying so on standard error).
 void WatchInterrupts(sigset_t signals) {
   int count = 0;
   for (;;) {
@@ -24,12 +26,12 @@ void WatchInterrupts(sigset_t signals) {
     if (sigwait(&signals, &signal) != 0) continue;
     if (++count == 1) {
       InterruptCli();
-    } else {
-      static const char kMessage[] = "quillfen-cli: interrupted, nothing saved\n";
-      ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-      (void)ignored;
-      _exit(CLI_EXIT_ABORTED);
+      continue;
     }
+    std::unique_lock<std::mutex> holder;  // held until the program has ended
+    StopAfterAnySave(stderr, holder);
+    std::fflush(stdout);
+    _exit(CLI_EXIT_ABORTED);
   }
 }
 

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace {
 
 // The earlier of birth and modification time, whole seconds rounded down.
@@ -36,6 +38,7 @@ DirectoryListing::~DirectoryListing() { close(); }
 
 bool DirectoryListing::open(const char* path) {
   close();
+  error_ = 0;
   if (!path || !*path) return false;
   DIR* dir = ::opendir(path);
   if (!dir) return false;
@@ -47,10 +50,18 @@ bool DirectoryListing::open(const char* path) {
 bool DirectoryListing::next(DirectoryItem& item) {
   DIR* dir = static_cast<DIR*>(dir_);
   if (!dir) return false;
+  // One step of the test seam per item asked for, whatever the listing passes over.
+  if (int injected = InjectedFileFailure(FileStep::Read)) {
+    error_ = injected;
+    return false;
+  }
   for (;;) {
     errno = 0;
     struct dirent* entry = ::readdir(dir);
-    if (!entry) return false;
+    if (!entry) {
+      error_ = errno;  // 0 at the end of the listing
+      return false;
+    }
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     int fd = ::dirfd(dir);
@@ -144,21 +155,10 @@ bool ReplaceFileWithShortTemp(const char* target, const std::string& content) {
   if (fd < 0) return false;
   struct stat old;
   (void)::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-  const char* p = content.data();
-  size_t left = content.size();
-  bool ok = true;
-  while (ok && left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) {
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
-  }
-  ok = ok && ::fsync(fd) == 0;
+  bool ok = WriteAllTo(fd, content.data(), content.size());
+  ok = ok && SyncFile(fd);
   ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.data(), path.c_str()) == 0;
+  ok = ok && RenameFile(temp.data(), path.c_str());
   if (!ok) {
     ::unlink(temp.data());
     return false;

@@ -30,12 +30,16 @@ class DirectoryListing {
   DirectoryListing& operator=(const DirectoryListing&) = delete;
 
   bool open(const char* path);  // false: missing, not a directory or unreadable
-  // The next item; false at the end. An item that vanished while listing is passed over.
+  // The next item; false at the end or on a read error (error()). An item that vanished
+  // while listing is passed over.
   bool next(DirectoryItem& item);
   void close();
+  // The errno of a listing that failed part-way (a file layer Read step), 0 when none.
+  int error() const { return error_; }
 
  private:
   void* dir_ = nullptr;
+  int error_ = 0;
   std::string path_;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/profile.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "platform/files.h"
@@ -151,7 +152,8 @@ bool FindProfileString(const std::string& text, const char* section, const char*
   return false;
 }
 
-bool ReadProfileString(const char* path, const char* section, const char* key, std::string& value) {
+bool ReadProfileString(const char* path, const char* section, const char* key, std::string& value,
+                       int* readError) {
   value.clear();
   InputFile file;
   if (!file.open(path)) return false;
@@ -159,7 +161,10 @@ bool ReadProfileString(const char* path, const char* section, const char* key, s
   char buffer[4096];
   for (;;) {
     long n = file.read(buffer, sizeof buffer);
-    if (n < 0) return false;
+    if (n < 0) {
+      if (readError) *readError = file.error() ? file.error() : EIO;
+      return false;
+    }
     if (n == 0) break;
     text.append(buffer, static_cast<size_t>(n));
     if (text.size() > PROFILE_MAX_FILE_SIZE) return false;

@@ -17,8 +17,11 @@
 constexpr size_t PROFILE_MAX_FILE_SIZE = 1 << 20;
 
 // The value of key in section of the file at path. False, with value empty, when the file
-// cannot be read, is too large, or holds no such key.
-bool ReadProfileString(const char* path, const char* section, const char* key, std::string& value);
+// cannot be read, is too large, or holds no such key. readError, when given, is set to the
+// errno of a read that failed after the file was opened (left alone otherwise): such a file
+// is unreadable, not short.
+bool ReadProfileString(const char* path, const char* section, const char* key, std::string& value,
+                       int* readError = nullptr);
 // The same for text in memory.
 bool FindProfileString(const std::string& text, const char* section, const char* key,
                        std::string& value);

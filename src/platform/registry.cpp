@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 struct RegistryHandle {
@@ -510,6 +511,11 @@ std::string DirectoryOf(const std::string& file) {
   return file.substr(0, slash);
 }
 
+std::string BaseNameOf(const std::string& file) {
+  size_t slash = file.find_last_of('/');
+  return slash == std::string::npos ? file : file.substr(slash + 1);
+}
+
 // The superuser may write anything, but a store file or folder without any write permission
 // is meant to stay as it is, so it counts as not changeable for everyone.
 bool MayWrite(const std::string& path) {
@@ -544,18 +550,7 @@ bool MakeDirectories(const std::string& dir, mode_t mode) {
   return ::mkdir(dir.c_str(), mode) == 0 || errno == EEXIST;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
+bool WriteAll(int fd, const std::string& text) { return WriteAllTo(fd, text.data(), text.size()); }
 
 // Keeps a store file that could not be understood under a name of its own, so that the
 // save that follows does not destroy what the user may still want back.
@@ -627,19 +622,19 @@ bool ChangeStore(const std::string& storeFile, bool userFile,
   if (!change(store)) return false;
   std::string text = SerialiseStore(store);
 
-  std::string temp = file + ".XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back(0);
-  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  // Under the store's lock no other save of ours runs: a temporary file of this store old
+  // enough is one a killed save left behind.
+  RemoveLeftoverTemps(DirectoryOf(file), BaseNameOf(file));
+  std::string temp;
+  int fd = CreateTempBeside(file, temp, 0600);
   if (fd < 0) return false;
-  temp = name.data();
   struct stat st;
   if (loaded == LoadResult::Loaded && ::stat(file.c_str(), &st) == 0) fileMode = st.st_mode & 07777;
   bool ok = ::fchmod(fd, fileMode) == 0;
-  ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
+  ok = ok && WriteAll(fd, text) && SyncFile(fd);
   ok = (::close(fd) == 0) && ok;
   if (ok && loaded == LoadResult::Damaged) ok = KeepAside(file);
-  if (ok) ok = ::rename(temp.c_str(), file.c_str()) == 0;
+  if (ok) ok = RenameFile(temp.c_str(), file.c_str());
   if (!ok) {
     ::unlink(temp.c_str());
     return false;
@@ -741,6 +736,18 @@ RegistryStatus RegistryQuery(RegistryHandle* handle, const char* name, uint32_t*
     if (needed) std::memcpy(data, value->data.data(), needed);
   }
   return RegistryStatus::Ok;
+}
+
+bool RegistrySetValues(RegistryHandle* handle, const RegistryValueData* values, size_t count) {
+  if (!handle || (count && !values)) return false;
+  for (size_t i = 0; i < count; ++i)
+    if (values[i].name.find_first_of("\r\n") != std::string::npos) return false;
+  return ChangeStore(handle->file, handle->userFile, [&](Store& s) {
+    Key& key = FindOrAddKey(s, handle->keyName);
+    for (size_t i = 0; i < count; ++i)
+      SetValue(key, Value{values[i].name, values[i].type, values[i].data, false});
+    return true;
+  });
 }
 
 bool RegistrySet(RegistryHandle* handle, const char* name, uint32_t type, const void* data,

@@ -18,6 +18,7 @@
 // Threads: any thread may call these functions. A handle belongs to one thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -61,6 +62,18 @@ RegistryStatus RegistryQuery(RegistryHandle* handle, const char* name, uint32_t*
 // Sets a value of the given type to size bytes of data (name null or "" for the default).
 bool RegistrySet(RegistryHandle* handle, const char* name, uint32_t type, const void* data,
                  uint32_t size);
+
+// One value of a RegistrySetValues call.
+struct RegistryValueData {
+  std::string name;  // "" for the default value
+  uint32_t type = REG_NONE;
+  std::string data;
+};
+
+// Sets several values of one key together. Elsewhere than on Windows the store file is
+// replaced once with all of them, so that a save ended at any moment leaves either every
+// old value or every new one. On Windows they are set one by one.
+bool RegistrySetValues(RegistryHandle* handle, const RegistryValueData* values, size_t count);
 
 #ifndef _WIN32
 // The store file of a root as it would be used now.

@@ -117,7 +117,7 @@ LinkEntry* FindBrokenLinksFolder(const NodeList& tree, std::vector<LinkEntry*>* 
   }
 }
 
-void ApplyActions(Window* mainWindow, NodeList& tree) {
+void ApplyActions(Window* mainWindow, NodeList& tree, SaveReport* report) {
   AppendLog(mainWindow, IDC_LOG, "Cleaning up URL list...\r\n");
   if (mainWindow)
     mainWindow->post([](Controls& controls) { controls.setProgressPos(IDC_PROGRESS, 0); });
@@ -176,21 +176,37 @@ void ApplyActions(Window* mainWindow, NodeList& tree) {
   }
 
   uint32_t flags = settings ? settings->flags : 0;
+  SaveReport own;
+  SaveReport& saves = report ? *report : own;
   if (flags & (FLAG_CLEAN_BOOKMARKS | FLAG_SYNCHRONISE)) {
     AppendLog(mainWindow, IDC_LOG, "Saving Bookmark file...\r\n");
     // A refused save has logged its reason already.
-    if (WriteBookmarkStore(mainWindow, tree) == StoreSave::Failed)
+    size_t before = saves.failures.size();
+    if (WriteBookmarkStore(mainWindow, tree, &saves) == StoreSave::Failed) {
       AppendLog(mainWindow, IDC_LOG, "Save failed!\r\n");
+      for (size_t i = before; i < saves.failures.size(); ++i) {
+        const SaveReport::Failure& failure = saves.failures[i];
+        std::string line =
+            "The bookmark file was not saved: " + failure.path + " (" + failure.reason + ")\r\n";
+        AppendLog(mainWindow, IDC_LOG, line.c_str());
+      }
+    }
   }
   if (flags & (FLAG_CLEAN_FAVORITES | FLAG_SYNCHRONISE)) {
     AppendLog(mainWindow, IDC_LOG, "Saving Favorites...\r\n");
     std::vector<FavoritesFailure> failures;
+    const char* folder = settings ? settings->favoritesFolder.c_str() : "";
     if (!WriteFavorites(tree, &failures)) {
       AppendLog(mainWindow, IDC_LOG, "Save failed!\r\n");
+      std::string line =
+          std::string("The Favorites were not saved: ") + folder + " (no such folder)\r\n";
+      AppendLog(mainWindow, IDC_LOG, line.c_str());
+      saves.add("Favorites", folder, "no such folder");
     } else if (!failures.empty()) {
       for (const FavoritesFailure& failure : failures) {
         std::string line = "Not saved: " + failure.path + " (" + failure.reason + ")\r\n";
         AppendLog(mainWindow, IDC_LOG, line.c_str());
+        saves.add("Favorites", failure.path, failure.reason);
       }
       AppendLog(mainWindow, IDC_LOG, "The Favorites were saved incompletely!\r\n");
     }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "stores/save_report.h"
 #include "tree/link_tree.h"
 
 class Window;
@@ -12,8 +13,9 @@ class Window;
 // or made at the top level), gives the links marked Update their new address, and writes the
 // bookmark file and then the Favorites folder as the settings enable them. Deletions are left
 // to the writers, which honour ACTION_DELETE. Progress goes to the window's log and progress
-// bar.
-void ApplyActions(Window* mainWindow, NodeList& tree);
+// bar; every save that failed in whole or in part is logged by store (and, for the
+// Favorites, by file) and added to report when given.
+void ApplyActions(Window* mainWindow, NodeList& tree, SaveReport* report = nullptr);
 
 // The first folder named "Broken Links" (ASCII letter case ignored) in depth-first order,
 // or null. ancestors, when given, receives the folders that hold it, outermost first.

@@ -26,6 +26,8 @@ std::atomic<bool> runEnding{false};
 
 CleanRunOutcome lastOutcome;  // written by the run thread, read after the join
 
+std::atomic<bool> savingBegun{false};
+
 const char* CheckingSuffix(int32_t linkCount) {
   if (linkCount == 1) return "L...";
   if (linkCount < 40) return "Ls...";
@@ -80,6 +82,14 @@ void OnRunFinished() {
 
 bool CleanRunActive() { return runThread != nullptr; }
 
+bool SavingHasBegun() { return savingBegun.load(); }
+
+std::mutex& SaveLock() {
+  // Never destroyed: a front end may wait on it while the program ends.
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+
 CleanRunOutcome LastCleanRunOutcome() { return lastOutcome; }
 
 int CleanRun(Window* mainWindow) { return CleanRun(mainWindow, nullptr); }
@@ -90,6 +100,7 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
   NodeList tree;
   int32_t linkCount = 0;
 
+  savingBegun.store(false);
   EnableControls(mainWindow, false);
   {
     // Under the log lock, so that the restart of the log is ordered with every append.
@@ -100,7 +111,7 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
     });
   }
 
-  ReadStores(mainWindow, tree, linkCount);
+  result.readFailed = !ReadStores(mainWindow, tree, linkCount);
   result.linkCount = linkCount;
 
   if (linkCount == 0) {
@@ -137,7 +148,11 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
       int32_t broken = 0, moved = 0, invalid = 0;
       CountProblems(tree, broken, moved, invalid);
       result.problems = broken + moved + invalid + CountCertificateProblems(tree);
-      if (result.applied) ApplyActions(mainWindow, tree);
+      if (result.applied) {
+        std::lock_guard<std::mutex> saving(SaveLock());
+        savingBegun.store(true);
+        ApplyActions(mainWindow, tree, &result.saves);
+      }
     }
     mainWindow->post([](Controls& c) { c.deleteAllListRows(IDC_THREAD_LIST); });
   }

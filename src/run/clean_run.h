@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
+#include "stores/save_report.h"
 #include "ui/window.h"
 
 // Posted to the main window, both parameters 0, as the clean-run thread's last act.
@@ -17,10 +19,19 @@ constexpr int WM_RUN_FINISHED = WM_APP + 1;
 enum class RunEnd { NothingToCheck, Aborted, Completed };
 struct CleanRunOutcome {
   RunEnd end = RunEnd::NothingToCheck;
-  int32_t linkCount = 0;  // links the stores gave to check
-  int32_t problems = 0;   // problem links of a completed run
-  bool applied = false;   // the actions were applied and the stores saved
+  int32_t linkCount = 0;    // links the stores gave to check
+  int32_t problems = 0;     // problem links of a completed run
+  bool applied = false;     // the actions were applied and the stores saved
+  bool readFailed = false;  // a store could not be read: nothing was checked or saved
+  SaveReport saves;         // what the saves could not do
 };
+
+// Held while the actions are applied and the stores saved, so that a front end ending the
+// program can wait for a save to end rather than cut it short. Any thread.
+std::mutex& SaveLock();
+// Whether the latest run has begun applying and saving (true from then on, also after the
+// save has ended). Any thread.
+bool SavingHasBegun();
 
 // A click on the Clean button (1013): starts a run when none is active, otherwise asks the
 // run to stop. A click that arrives while the run is already giving the window back (its

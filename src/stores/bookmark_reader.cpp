@@ -839,6 +839,18 @@ bool ReadBookmarkFile(Window* window, NodeList& root, int32_t& linkCount, bool* 
   char* text = nullptr;
   size_t size = 0;
   bool ok = file.open(path);
+  if (!ok && file.openFailure() == OpenFailure::NotRegular) {
+    // A pipe or a device would give bytes without end, or none while it blocks the run.
+    AppendLog(window, IDC_LOG, "Couldn't open Navigator Bookmark file!\r\n");
+    AppendLog(window, IDC_LOG, "The bookmark file is not a regular file: it is not read.\r\n");
+    return false;
+  }
+  if (ok && file.size() > BOOKMARK_FILE_MAX_SIZE) {
+    AppendLog(window, IDC_LOG, "Couldn't open Navigator Bookmark file!\r\n");
+    AppendLog(window, IDC_LOG, "The bookmark file is larger than 1 GiB: it is not read.\r\n");
+    return false;
+  }
+  bool readFailed = false;
   if (ok) {
     // The whole file is read in large blocks: the elements are then found in memory.
     size_t capacity = 0;
@@ -854,9 +866,29 @@ bool ReadBookmarkFile(Window* window, NodeList& root, int32_t& linkCount, bool* 
         capacity = grown;
       }
       long n = file.read(text + size, capacity - size);
-      if (n <= 0) break;  // a read error ends the reading as the end of the file does
+      if (n < 0) {
+        // A read error is no end of the file: what came before it is a part of the file,
+        // and a save of that part would lose the rest.
+        ok = false;
+        readFailed = true;
+        break;
+      }
+      if (n == 0) break;
       size += static_cast<size_t>(n);
+      // The file grew while it was read: it is still held to the bound.
+      if (size > static_cast<size_t>(BOOKMARK_FILE_MAX_SIZE)) {
+        ok = false;
+        break;
+      }
     }
+  }
+  if (readFailed) {
+    std::free(text);
+    std::string line = "Couldn't read the bookmark file: " + FileErrorText(file.error()) +
+                       ". Nothing is checked or saved.\r\n";
+    AppendLog(window, IDC_LOG, "Couldn't open Navigator Bookmark file!\r\n");
+    AppendLog(window, IDC_LOG, line.c_str());
+    return false;
   }
   if (ok && LooksLikeUtf16(text, size)) ok = false;
   if (!ok) {

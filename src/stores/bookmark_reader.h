@@ -8,11 +8,16 @@
 
 class Window;
 
+// The largest bookmark file read (1 GiB): a larger one is refused before any of it is read.
+constexpr int64_t BOOKMARK_FILE_MAX_SIZE = int64_t{1} << 30;
+
 // Opens settings->bookmarkFile (no sharing) and reads it into the root list, logging
 // "Reading Navigator Bookmarks...\r\n" or "Couldn't open Navigator Bookmark file!\r\n" to
 // the window's log. Returns false when the file could not be opened (or is not a file the
 // reader understands), in which case nothing is added. A file that opens but is not a
 // bookmark file adds nothing and is logged as such; *recognised (when given) tells which.
+// A pipe or device, a file larger than BOOKMARK_FILE_MAX_SIZE, and a read that fails
+// part-way are logged with their reason after that line and read as nothing.
 bool ReadBookmarkFile(Window* window, NodeList& root, int32_t& linkCount,
                       bool* recognised = nullptr);
 

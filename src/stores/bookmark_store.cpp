@@ -73,26 +73,33 @@ bool ReadBookmarkStore(Window* window, NodeList& root, int32_t& linkCount) {
   return ok;
 }
 
-StoreSave WriteBookmarkStore(Window* window, NodeList& tree) {
+StoreSave WriteBookmarkStore(Window* window, NodeList& tree, SaveReport* report) {
   const char* path = settings ? settings->bookmarkFile.c_str() : "";
-  if (readKind == BookmarkStoreKind::Chromium && readPath == path)
-    return WriteChromiumFile(window, path, tree);
-  if (readKind == BookmarkStoreKind::Firefox && readPath == path) {
+  std::string why;
+  StoreSave saved = StoreSave::Failed;
+  if (readKind == BookmarkStoreKind::Chromium && readPath == path) {
+    saved = WriteChromiumFile(window, path, tree, &why);
+  } else if (readKind == BookmarkStoreKind::Firefox && readPath == path) {
     BackupResult backup = WriteFirefoxBackup(tree, std::time(nullptr));
     advice = FirefoxBackupAdvice(backup);
     AppendLog(window, IDC_LOG, advice.c_str());
-    return backup.outcome == BackupOutcome::Failed ? StoreSave::Failed : StoreSave::Saved;
-  }
-  if (readKind == BookmarkStoreKind::Unrecognised && readPath == path) {
+    saved = backup.outcome == BackupOutcome::Failed ? StoreSave::Failed : StoreSave::Saved;
+    why = backup.message;
+  } else if (readKind == BookmarkStoreKind::Unrecognised && readPath == path) {
     AppendLog(window, IDC_LOG, "Not a bookmark file: it is left as it was.\r\n");
     return StoreSave::Refused;
+  } else {
+    // A file of another kind that was not read into the tree is never replaced by what the
+    // tree holds.
+    BookmarkStoreKind present = BookmarkStoreKindOfFile(path);
+    if (present == BookmarkStoreKind::Chromium || present == BookmarkStoreKind::Firefox)
+      why = "the file is not the one that was read";
+    else if (WriteBookmarkFile(tree, &why))
+      saved = StoreSave::Saved;
   }
-  // A file of another kind that was not read into the tree is never replaced by what the
-  // tree holds.
-  BookmarkStoreKind present = BookmarkStoreKindOfFile(path);
-  if (present == BookmarkStoreKind::Chromium || present == BookmarkStoreKind::Firefox)
-    return StoreSave::Failed;
-  return WriteBookmarkFile(tree) ? StoreSave::Saved : StoreSave::Failed;
+  if (saved == StoreSave::Failed && report)
+    report->add("bookmark file", path, why.empty() ? std::string("unknown error") : why);
+  return saved;
 }
 
 const std::string& BookmarkStoreAdvice() { return advice; }

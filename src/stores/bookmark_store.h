@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "stores/save_report.h"
 #include "tree/link_tree.h"
 
 class Window;
@@ -40,7 +41,8 @@ enum class StoreSave {
 // there (an HTML bookmark file when that read was of another file). Firefox's database is
 // never written: its cleaned tree becomes a new bookmark backup in the profile, and the log
 // tells the user how to restore it.
-StoreSave WriteBookmarkStore(Window* window, NodeList& tree);
+// A failed save is added to report (when given) with the file and the reason.
+StoreSave WriteBookmarkStore(Window* window, NodeList& tree, SaveReport* report = nullptr);
 
 // What the latest save has to tell the user beyond the log's save lines (how to apply a Firefox
 // backup), lines ending in CR LF; empty when nothing. Kept after the run for front ends that

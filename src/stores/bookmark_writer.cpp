@@ -237,14 +237,24 @@ void FormatBookmarkFile(const NodeList& tree, std::string& out) {
   WriteBookmarkDocument(o, tree);
 }
 
-bool WriteBookmarkFile(NodeList& tree) {
-  if (!settings || settings->bookmarkFile.length == 0) return false;
+bool WriteBookmarkFile(NodeList& tree, std::string* why) {
+  if (!settings || settings->bookmarkFile.length == 0) {
+    if (why) *why = "no bookmark file";
+    return false;
+  }
   AtomicFileWriter file;
-  if (!file.begin(settings->bookmarkFile.data)) return false;
-  Output o;
-  o.file = &file;
-  WriteBookmarkDocument(o, tree);
-  std::string backup(settings->bookmarkFile.data, settings->bookmarkFile.length);
-  backup += ".bak";
-  return file.commit(backup.c_str());
+  // A bookmark file kept elsewhere behind a symbolic link (dotfiles in a repository) is
+  // replaced where it lies, the link staying as it is.
+  AtomicWriteOptions options;
+  options.throughLink = true;
+  options.removeLeftovers = true;
+  bool ok = file.begin(settings->bookmarkFile.data, options);
+  if (ok) {
+    Output o;
+    o.file = &file;
+    WriteBookmarkDocument(o, tree);
+    ok = file.commit(true);
+  }
+  if (!ok && why) *why = FileErrorText(file.error());
+  return ok;
 }

@@ -712,13 +712,17 @@ bool ReadChromiumFile(Window* window, const char* path, NodeList& root, int32_t&
   return true;
 }
 
-StoreSave WriteChromiumFile(Window* window, const char* path, NodeList& tree) {
+StoreSave WriteChromiumFile(Window* window, const char* path, NodeList& tree, std::string* why) {
   ChromiumDocumentPtr doc = std::move(Kept());
-  if (!doc || doc->path != path) return StoreSave::Failed;
+  if (!doc || doc->path != path) {
+    if (why) *why = "the file was not read in this run";
+    return StoreSave::Failed;
+  }
   std::string text, error;
   bool changed = false;
   if (!FormatChromiumText(*doc, tree, text, changed, error)) {
     AppendLogF(window, IDC_LOG, "The Bookmarks file cannot be written: %s.\r\n", error.c_str());
+    if (why) *why = error;
     return StoreSave::Failed;
   }
   if (!changed) return StoreSave::Saved;
@@ -735,10 +739,16 @@ StoreSave WriteChromiumFile(Window* window, const char* path, NodeList& tree) {
     return StoreSave::Refused;
   }
   AtomicFileWriter file;
-  if (!file.begin(path)) return StoreSave::Failed;
-  file.write(text.data(), text.size());
-  std::string backup = std::string(path) + ".bak";
-  return file.commit(backup.c_str()) ? StoreSave::Saved : StoreSave::Failed;
+  AtomicWriteOptions options;
+  options.throughLink = true;
+  options.removeLeftovers = true;
+  bool ok = file.begin(path, options);
+  if (ok) {
+    file.write(text.data(), text.size());
+    ok = file.commit(true);
+  }
+  if (!ok && why) *why = FileErrorText(file.error());
+  return ok ? StoreSave::Saved : StoreSave::Failed;
 }
 
 void ReleaseChromiumDocument() { Kept().reset(); }

@@ -61,7 +61,8 @@ std::string ChromiumChecksumOf(const std::string& text);
 // The file reader and writer of the run: read settings' bookmark file (logging what was read or
 // why not) and keep its document; the save writes it atomically with "<name>.bak", writes
 // nothing when nothing changed, and refuses while the browser owning the profile runs or when
-// the file changed since it was read.
+// the file changed since it was read. A failed save gives its reason in why when given.
 bool ReadChromiumFile(Window* window, const char* path, NodeList& root, int32_t& linkCount);
-StoreSave WriteChromiumFile(Window* window, const char* path, NodeList& tree);
+StoreSave WriteChromiumFile(Window* window, const char* path, NodeList& tree,
+                            std::string* why = nullptr);
 void ReleaseChromiumDocument();

@@ -49,13 +49,19 @@ bool IsShortcutName(const std::string& name) {
          (ext[3] | 0x20) == 'l';
 }
 
+// Where the walk stopped on a failed read.
+struct ReadFailure {
+  std::string file;
+  int error = 0;
+};
+
 void ReadLevel(TextString& path, NodeList& list, int32_t& linkCount, bool& insideBrokenLinks,
-               std::vector<Identity>& chain) {
+               std::vector<Identity>& chain, ReadFailure& failure) {
   if (static_cast<int>(chain.size()) >= kMaxDepth) return;
   DirectoryListing listing;
   if (!listing.open(path.c_str())) return;
   DirectoryItem item;
-  while (listing.next(item)) {
+  while (failure.error == 0 && listing.next(item)) {
     int32_t before = path.length;
     if (!path.appendComponent(item.name.c_str())) {
       // The path could not grow: put it back as it was and pass the item over.
@@ -92,12 +98,19 @@ void ReadLevel(TextString& path, NodeList& list, int32_t& linkCount, bool& insid
           setHere = true;
         }
         chain.push_back({item.device, item.inode});
-        ReadLevel(path, folder->children, linkCount, insideBrokenLinks, chain);
+        ReadLevel(path, folder->children, linkCount, insideBrokenLinks, chain, failure);
         chain.pop_back();
         if (setHere) insideBrokenLinks = false;
       }
     } else if (item.isRegularFile && IsShortcutName(item.name)) {
-      LinkEntry* entry = NewShortcutEntry(path.c_str(), item.creationTime);
+      int readError = 0;
+      LinkEntry* entry = NewShortcutEntry(path.c_str(), item.creationTime, &readError);
+      if (readError) {
+        delete entry;
+        entry = nullptr;
+        failure.file = path.c_str();
+        failure.error = readError;
+      }
       if (entry) {
         Insert(list, entry);
         if (!insideBrokenLinks) ++linkCount;
@@ -105,11 +118,16 @@ void ReadLevel(TextString& path, NodeList& list, int32_t& linkCount, bool& insid
     }
     path.removeLastComponent();
   }
+  // A listing cut short by a read error has passed over the rest of the directory.
+  if (failure.error == 0 && listing.error() != 0) {
+    failure.file = path.c_str();
+    failure.error = listing.error();
+  }
 }
 
 }  // namespace
 
-LinkEntry* NewShortcutEntry(const char* path, TimeValue creationTime) {
+LinkEntry* NewShortcutEntry(const char* path, TimeValue creationTime, int* readError) {
   LinkEntry* entry = new (std::nothrow) LinkEntry();
   if (!entry) return nullptr;
   entry->source = SOURCE_FAVORITES;
@@ -117,7 +135,8 @@ LinkEntry* NewShortcutEntry(const char* path, TimeValue creationTime) {
   entry->lastModified = 0;
   entry->lastVisit = creationTime;
   std::string address;
-  if (!path || !ReadProfileString(path, "InternetShortcut", "URL", address)) return entry;
+  if (!path || !ReadProfileString(path, "InternetShortcut", "URL", address, readError))
+    return entry;
   address.resize(std::strlen(address.c_str()));  // a value ends at its first NUL byte
   if (address.empty()) return entry;
   TextString file;
@@ -140,12 +159,19 @@ LinkEntry* NewShortcutEntry(const char* path, TimeValue creationTime) {
   return entry;
 }
 
-void ReadFavoritesFolder(TextString& path, NodeList& list, int32_t& linkCount,
-                         bool& insideBrokenLinks) {
+bool ReadFavoritesFolder(TextString& path, NodeList& list, int32_t& linkCount,
+                         bool& insideBrokenLinks, std::string* failedFile, int* error) {
   // An empty location would name the root of the file system once a component is added.
-  if (path.isEmpty()) return;
+  if (path.isEmpty()) return true;
   std::vector<Identity> chain;
   Identity self{};
   if (GetFileIdentity(path.c_str(), self.device, self.inode)) chain.push_back(self);
-  ReadLevel(path, list, linkCount, insideBrokenLinks, chain);
+  ReadFailure failure;
+  int32_t before = path.length;
+  ReadLevel(path, list, linkCount, insideBrokenLinks, chain, failure);
+  if (path.length > before) path.assign(path.data, before);
+  if (failure.error == 0) return true;
+  if (failedFile) *failedFile = failure.file;
+  if (error) *error = failure.error;
+  return false;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "tree/link_tree.h"
 
@@ -15,7 +16,9 @@
 // address, that address, the title, and in shortcutFile/shortcutTitle the file's own name
 // and that title (so that a save writes the link back to the same file). A file without an
 // address gives a nameless entry. Null only when no memory is left.
-LinkEntry* NewShortcutEntry(const char* path, TimeValue creationTime);
+// readError, when given, receives the errno of a read that failed part-way (the entry is
+// then of no use: its file is unreadable, not empty).
+LinkEntry* NewShortcutEntry(const char* path, TimeValue creationTime, int* readError = nullptr);
 
 // Reads the directory at path into list: each subdirectory becomes a folder (merging into
 // a folder of the same name already in the list, letter case ignored; the folder's
@@ -24,6 +27,10 @@ LinkEntry* NewShortcutEntry(const char* path, TimeValue creationTime);
 // linkCount. Entries go in listing order, or by name when settings ask to sort. path is
 // extended and cut back during the walk and left as it was found. A missing or unreadable
 // directory adds nothing; a directory reached again through a link to one of its parents is
-// passed over.
-void ReadFavoritesFolder(TextString& path, NodeList& list, int32_t& linkCount,
-                         bool& insideBrokenLinks);
+// passed over. A shortcut or a directory listing whose reading fails part-way (an I/O
+// error) ends the walk: false, with the file and its errno in failedFile and error when
+// given, and the list then holds a part of the folder only, which must be neither checked
+// nor saved.
+bool ReadFavoritesFolder(TextString& path, NodeList& list, int32_t& linkCount,
+                         bool& insideBrokenLinks, std::string* failedFile = nullptr,
+                         int* error = nullptr);

@@ -75,9 +75,13 @@ bool Replace(const std::string& path, const std::string& content) {
   size_t nameLength = slash == std::string::npos ? path.size() : path.size() - slash - 1;
   if (nameLength > SHORTCUT_NAME_MAX - 16) return ReplaceFileWithShortTemp(path.c_str(), content);
   AtomicFileWriter writer;
-  if (!writer.begin(path.c_str())) return false;
-  writer.write(content.data(), content.size());
-  return writer.commit();
+  bool ok = writer.begin(path.c_str());
+  if (ok) {
+    writer.write(content.data(), content.size());
+    ok = writer.commit();
+  }
+  if (!ok) errno = writer.error();
+  return ok;
 }
 
 bool ReadShortcutText(const std::string& path, std::string& text) {
@@ -131,7 +135,7 @@ class FavoritesSave {
     int ownClaims;    // how many of the file's claims are the removing link's own
   };
 
-  void fail(const std::string& path, const char* reason) {
+  void fail(const std::string& path, const std::string& reason) {
     if (failures_) failures_->push_back({path, reason});
   }
 
@@ -254,7 +258,7 @@ class FavoritesSave {
     bool rewritten = false;
     if (change) {
       if (!Replace(path, content)) {
-        fail(path, kUnwritable);
+        fail(path, std::string(kUnwritable) + ": " + FileErrorText(errno));
         return WriteResult::Failed;
       }
       rewritten = true;
@@ -326,6 +330,9 @@ class FavoritesSave {
   }
 
   void writeList(NodeList& list, TextString& path, int depth, bool outside) {
+    // The temporary shortcut files of an earlier save that was killed are removed from the
+    // directories this one writes into (never from one outside the folder).
+    if (!outside) RemoveLeftoverTemps(path.c_str(), std::string(), ".url");
     for (Node* n = list.head(); n->next; n = n->next) {
       LinkEntry& entry = *LinkEntry::of(n);
       if (!(entry.source & SOURCE_FAVORITES) || !entry.name) continue;

@@ -21,7 +21,9 @@
 // link is not written into, and a shortcut that is a symbolic link is replaced by a file of
 // its own rather than written through. Names are judged by the rules of the system the
 // program runs on ("." and ".." and the separator everywhere; the Windows rules on Windows).
-// What cannot be done is reported, never passed over in silence.
+// What cannot be done is reported, never passed over in silence. The temporary shortcut files
+// a killed save left in the directories written into are removed once old (see
+// RemoveLeftoverTemps).
 #pragma once
 
 #include <string>

@@ -425,6 +425,9 @@ BackupResult WriteFirefoxBackup(const NodeList& tree, std::time_t now) {
     result.message = "the bookmarks are too large for a Firefox backup";
     return result;
   }
+  // Each backup has a name of its own: the temporary files of earlier ones that a killed run
+  // left in the folder are ours to remove (Firefox's own names end in ".jsonlz4").
+  RemoveLeftoverTemps(folder, std::string(), ".jsonlz4");
   AtomicFileWriter file;
   bool ok = file.begin(result.path.c_str());
   if (ok) {
@@ -432,7 +435,7 @@ BackupResult WriteFirefoxBackup(const NodeList& tree, std::time_t now) {
     ok = file.commit();
   }
   if (!ok) {
-    result.message = "cannot write " + result.path;
+    result.message = "cannot write " + result.path + " (" + FileErrorText(file.error()) + ")";
     return result;
   }
   result.outcome = BackupOutcome::Written;

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -13,12 +15,14 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/cli_options.h"
+#include "platform/files.h"
 #include "platform/net.h"
 #include "support/chromium_files.h"
 #include "support/file_text.h"
@@ -373,6 +377,232 @@ TEST(FormatResultRowsTest, RowsByNameIgnoringCaseWithTabsAndBreaksAsSpaces) {
             "Beta\tBoth\tInvalid host\tShift\thttp://B/\t\n"
             "gamma  \tBook\tForbidden\tLeave\thttp://g/\t\n");
   FreeTree(tree);
+}
+
+// A save that fails, in whole or in part, is logged with the store and the reason, ends with
+// status 4, and leaves the store as it was. The failures come from the file layer's test
+// seam, as a full disk, a failing disk or a read-only mount would give them.
+TEST_F(CliRunTest, AFailedSaveIsLoggedEndsWithStatusFourAndKeepsTheStore) {
+  const std::string book = (dir_ / "b.htm").string();
+  const std::string bookText = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n<DT><A HREF=\"" +
+                               server_.url("/ok") + "\">Fine</A>\r\n<DT><A HREF=\"" +
+                               server_.url("/gone") + "\">Gone</A>\r\n</DL><p>\r\n";
+  const std::string fav = (dir_ / "fav").string();
+  const std::string shortcut = fav + "/Moved.url";
+  const std::string shortcutText = "[InternetShortcut]\r\nURL=" + server_.url("/moved") + "\r\n";
+  const std::vector<std::string> bookArgs = {
+      "--bookmarks", book, "--no-favorites", "--broken", "delete", "--retries", "0"};
+  const std::vector<std::string> favArgs = {"--no-bookmarks", "--favorites", fav, "--moved",
+                                            "update",         "--retries",   "0"};
+  const std::string chromium = (dir_ / "chromium" / "Bookmarks").string();
+  const std::string chromiumText =
+      chromium_files::Profile(chromium_files::Style::Chrome, server_.url("/")).dump(3);
+  const std::vector<std::string> chromiumArgs = {"--bookmarks", chromium,    "--no-favorites",
+                                                 "--broken",    "delete",    "--moved",
+                                                 "update",      "--retries", "0"};
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    FileStep step;
+    int nth;
+    int error;  // 0: the file is made read-only instead
+    std::string log;
+  };
+  const std::string bookLine = "Save failed!\nThe bookmark file was not saved: " + book + " (";
+  const Case cases[] = {
+      {"full disk", bookArgs, FileStep::Write, 1, ENOSPC, bookLine + "No space left on device)\n"},
+      {"flush", bookArgs, FileStep::Flush, 1, EIO, bookLine + "Input/output error)\n"},
+      {"backup", bookArgs, FileStep::Rename, 1, EROFS, bookLine + "Read-only file system)\n"},
+      {"rename", bookArgs, FileStep::Rename, 2, EXDEV, bookLine + "Invalid cross-device link)\n"},
+      {"read-only file", bookArgs, FileStep::Write, 0, 0, bookLine + "Permission denied)\n"},
+      {"browser's file", chromiumArgs, FileStep::Flush, 1, EIO,
+       "Save failed!\nThe bookmark file was not saved: " + chromium + " (Input/output error)\n"},
+      {"Favorites", favArgs, FileStep::Write, 1, ENOSPC,
+       "Not saved: " + shortcut +
+           " (it could not be written: No space left on device)\nThe Favorites were saved "
+           "incompletely!\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteWhole(book, bookText);
+    WriteWhole(shortcut, shortcutText);
+    WriteWhole(chromium, chromiumText);
+    fs::remove(book + ".bak");
+    fs::remove(chromium + ".bak");
+    std::map<std::string, std::string> before = Files(dir_);
+    if (c.error)
+      FailFileStep(c.step, c.nth, c.error);
+    else
+      fs::permissions(book, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    int status = Run(c.args);
+    ClearFileStepFailures();
+    fs::permissions(book, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(status, CLI_EXIT_SAVE_FAILED);
+    EXPECT_NE(out_.find(c.log), std::string::npos) << out_;
+    EXPECT_EQ(err_, "quillfen-cli: a save failed or was incomplete (see the log)\n");
+    std::map<std::string, std::string> after = Files(dir_);
+    // A backup is made before the rename over the file: it holds the file as it is.
+    for (const char* backup : {"b.htm.bak", "chromium/Bookmarks.bak"}) {
+      if (!after.count(backup)) continue;
+      std::string name = backup;
+      EXPECT_EQ(after[backup], before[name.substr(0, name.size() - 4)]);
+      after.erase(backup);
+    }
+    EXPECT_EQ(after, before);
+  }
+}
+
+// A store that cannot be read (a read failing part-way, a pipe, a device, a file past the
+// size bound) is neither checked nor saved, and the status says so. A pipe or device must be
+// refused without waiting: the test's time limit catches a hang.
+TEST_F(CliRunTest, AStoreThatCannotBeReadIsNeitherCheckedNorSaved) {
+  std::string text = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n";
+  for (int i = 0; i < 3000; ++i)
+    text += "<DT><A HREF=\"" + server_.url("/gone") + "?" + std::to_string(i) + "\">Gone " +
+            std::to_string(i) + "</A>\r\n";
+  text += "</DL><p>\r\n";
+  const std::string book = (dir_ / "b.htm").string();
+  WriteWhole(book, text);
+  const std::string fav = (dir_ / "fav").string();
+  WriteWhole(dir_ / "fav" / "Gone.url",
+             "[InternetShortcut]\r\nURL=" + server_.url("/gone") + "\r\n");
+  const std::string fifo = (dir_ / "pipe.htm").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = (dir_ / "huge.htm").string();
+  { std::ofstream(huge, std::ios::binary) << "<!DOCTYPE NETSCAPE-Bookmark-file-1>"; }
+  fs::resize_file(huge, (uintmax_t{1} << 30) + 1);  // sparse: nothing is written
+  const std::string readFailed =
+      "a store could not be read (see the log): nothing was checked or saved";
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int failRead;  // the read that fails with EIO, 0 for none
+    std::string log;
+    std::string err;
+  };
+  const Case cases[] = {
+      // The two looks at the file's first bytes, then the first large block: the fourth read
+      // is in the middle of the file.
+      {"read error",
+       {"--bookmarks", book, "--no-favorites"},
+       4,
+       "Couldn't read the bookmark file: Input/output error. Nothing is checked or saved.\n",
+       readFailed},
+      // The folder's listing, then the shortcut in it.
+      {"listing read error",
+       {"--no-bookmarks", "--favorites", fav},
+       1,
+       "Couldn't read the Favorites: " + fav +
+           " (Input/output error). Nothing is checked or saved.\n",
+       readFailed},
+      {"shortcut read error",
+       {"--no-bookmarks", "--favorites", fav},
+       2,
+       "Couldn't read the Favorites: " + fav +
+           "/Gone.url (Input/output error). Nothing is checked or saved.\n",
+       readFailed},
+      {"pipe",
+       {"--bookmarks", fifo, "--no-favorites"},
+       0,
+       "The bookmark file is not a regular file: it is not read.\n",
+       "cannot read the bookmark file '" + fifo + "'"},
+      {"device",
+       {"--bookmarks", "/dev/zero", "--no-favorites"},
+       0,
+       "The bookmark file is not a regular file: it is not read.\n",
+       "cannot read the bookmark file '/dev/zero'"},
+      {"past the bound",
+       {"--bookmarks", huge, "--no-favorites"},
+       0,
+       "The bookmark file is larger than 1 GiB: it is not read.\n",
+       readFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = c.args;
+    for (const char* more : {"--broken", "delete", "--retries", "0"}) args.push_back(more);
+    std::map<std::string, std::string> before = Files(dir_ / "fav");
+    if (c.failRead) FailFileStep(FileStep::Read, c.failRead, EIO);
+    int status = Run(args);
+    ClearFileStepFailures();
+    EXPECT_EQ(status, CLI_EXIT_NOTHING);
+    EXPECT_NE(out_.find(c.log), std::string::npos) << out_;
+    EXPECT_EQ(out_.find("Checking"), std::string::npos) << out_;
+    EXPECT_EQ(err_, "quillfen-cli: " + c.err + "\n");
+    EXPECT_EQ(ReadWhole(book), text);
+    EXPECT_FALSE(fs::exists(book + ".bak"));
+    EXPECT_EQ(Files(dir_ / "fav"), before);
+    EXPECT_EQ(server_.requestCount(), 0u);
+  }
+}
+
+// A bookmark file that is a symbolic link is saved where the link leads: the link stays, the
+// file it leads to has the new content, and the backup is a file of its own beside it.
+TEST_F(CliRunTest, ABookmarkFileBehindASymbolicLinkIsSavedWhereItLies) {
+  const std::string old = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n<DT><A HREF=\"" +
+                          server_.url("/ok") + "\">Fine</A>\r\n<DT><A HREF=\"" +
+                          server_.url("/gone") + "\">Gone</A>\r\n</DL><p>\r\n";
+  WriteWhole(dir_ / "dotfiles" / "b.htm", old);
+  fs::create_symlink("dotfiles/b.htm", dir_ / "b.htm");
+  EXPECT_EQ(Run({"--bookmarks", (dir_ / "b.htm").string(), "--no-favorites", "--broken", "delete",
+                 "--retries", "0"}),
+            CLI_EXIT_PROBLEMS);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "b.htm"));
+  EXPECT_EQ(fs::read_symlink(dir_ / "b.htm"), "dotfiles/b.htm");
+  std::string saved = ReadWhole(dir_ / "dotfiles" / "b.htm");
+  EXPECT_EQ(saved.find("/gone"), std::string::npos);
+  EXPECT_NE(saved.find("/ok"), std::string::npos);
+  EXPECT_FALSE(fs::is_symlink(dir_ / "dotfiles" / "b.htm.bak"));
+  EXPECT_EQ(ReadWhole(dir_ / "dotfiles" / "b.htm.bak"), old);
+  EXPECT_FALSE(fs::exists(dir_ / "b.htm.bak"));
+}
+
+// The second Ctrl+C, arriving while the stores are being saved, waits for the save to end
+// and says so. It is sent here at the save's first write, through the file layer's observer.
+struct SecondInterrupt {
+  static inline int pipe[2] = {-1, -1};
+  static inline std::thread* stopper = nullptr;
+  static inline std::unique_lock<std::mutex> holder;
+
+  static void AtStep(FileStep step) {
+    if (step != FileStep::Write || stopper) return;
+    stopper = new std::thread([] {
+      FILE* err = ::fdopen(pipe[1], "w");
+      StopAfterAnySave(err, holder);
+      std::fclose(err);
+    });
+    // The save goes on only once the interruption has found it under way.
+    char first[128] = {};
+    ssize_t n = ::read(pipe[0], first, sizeof first - 1);
+    EXPECT_STREQ(first, "quillfen-cli: saving; waiting for the save to end before stopping\n") << n;
+  }
+};
+
+TEST_F(CliRunTest, ASecondInterruptWhileSavingWaitsForTheSaveToEnd) {
+  WriteWhole(dir_ / "b.htm", "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n<DT><A HREF=\"" +
+                                 server_.url("/ok") + "\">Fine</A>\r\n<DT><A HREF=\"" +
+                                 server_.url("/gone") + "\">Gone</A>\r\n</DL><p>\r\n");
+  ASSERT_EQ(::pipe(SecondInterrupt::pipe), 0);
+  SetFileStepObserver(&SecondInterrupt::AtStep);
+  int status = Run({"--bookmarks", (dir_ / "b.htm").string(), "--no-favorites", "--broken",
+                    "delete", "--retries", "0"});
+  SetFileStepObserver(nullptr);
+  ASSERT_NE(SecondInterrupt::stopper, nullptr);
+  SecondInterrupt::stopper->join();
+  delete SecondInterrupt::stopper;
+  SecondInterrupt::stopper = nullptr;
+  EXPECT_TRUE(SecondInterrupt::holder.owns_lock());
+  SecondInterrupt::holder = std::unique_lock<std::mutex>();
+  std::string rest;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(SecondInterrupt::pipe[0], buffer, sizeof buffer)) > 0;)
+    rest.append(buffer, static_cast<size_t>(n));
+  ::close(SecondInterrupt::pipe[0]);
+  EXPECT_EQ(rest, "quillfen-cli: the save has ended; stopped\n");
+  EXPECT_EQ(status, CLI_EXIT_PROBLEMS);  // the save itself was not disturbed
+  std::string saved = ReadWhole(dir_ / "b.htm");
+  EXPECT_EQ(saved.find("/gone"), std::string::npos);
+  EXPECT_NE(saved.find("/ok"), std::string::npos);
 }
 
 // The built program itself, next to the tests folder.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "tree/settings.h"
 #include "app/settings_dialog.h"
 #include "app/settings_storage.h"
+#include "platform/files.h"
 #include "run/clean_run.h"
 #include "ui/progress.h"
 #include "platform/registry_sandbox.h"
@@ -306,6 +308,29 @@ TEST_F(MainWindowTest, SettingsButtonOpensTheSettingsDialog) {
   EXPECT_TRUE(main->click(IDC_SETTINGS));
   EXPECT_EQ(shown, 1);
   EXPECT_FALSE(main->ended());
+  main->close();
+  EXPECT_EQ(Finish(), 0);
+}
+
+// A save of the settings that fails is told in the log, with where they are kept; the store
+// keeps the values it had.
+TEST_F(MainWindowTest, ASettingsSaveThatFailsIsToldInTheLog) {
+  StoreSettings(FLAG_BROKEN_ASK | FLAG_MOVED_ASK);
+  const std::string before = RegistrySandbox::ReadFile(box_.userFile());
+  ui_->setDialogHandler(IDD_SETTINGS, [&](HeadlessWindow& dialog) {
+    dialog.setText(IDC_THREADS, "9");
+    dialog.click(ID_OK);
+  });
+  HeadlessWindow* main = Start();
+  ASSERT_NE(main, nullptr);
+  ui_->settle();
+  FailFileStep(FileStep::Rename, 1, EROFS);
+  EXPECT_TRUE(main->click(IDC_SETTINGS));
+  ClearFileStepFailures();
+  ui_->settle();
+  EXPECT_EQ(main->text(IDC_LOG),
+            std::string(WELCOME_TEXT) + "The settings were not saved: " + box_.userFile() + "\r\n");
+  EXPECT_EQ(RegistrySandbox::ReadFile(box_.userFile()), before);
   main->close();
   EXPECT_EQ(Finish(), 0);
 }

@@ -4,9 +4,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "app/registry_key.h"
 #include "platform/registry_sandbox.h"
@@ -333,6 +341,84 @@ TEST_F(SettingsStorageTest, TwoProcessesSavingAtOnceLoseNothing) {
       EXPECT_EQ(n, static_cast<uint32_t>(i)) << name;
     }
   }
+}
+
+// One of two full sets of the nine stored values.
+struct NineValues {
+  const char* favorites;
+  const char* bookmarks;
+  const char* proxy;
+  uint32_t flags, port, days, threads, timeout, retries;
+
+  void into(Settings& record) const {
+    record.favoritesFolder.assign(favorites);
+    record.bookmarkFile.assign(bookmarks);
+    CopySettingsText(record.proxyHost, proxy);
+    record.flags = flags;
+    record.proxyPort = port;
+    record.olderThanDays = days;
+    record.threadCount = threads;
+    record.timeout = timeout;
+    record.retries = retries;
+  }
+  bool in(const Settings& record) const {
+    return std::strcmp(record.favoritesFolder.c_str(), favorites) == 0 &&
+           std::strcmp(record.bookmarkFile.c_str(), bookmarks) == 0 &&
+           std::strcmp(record.proxyHost, proxy) == 0 && record.flags == flags &&
+           record.proxyPort == port && record.olderThanDays == days &&
+           record.threadCount == threads && record.timeout == timeout && record.retries == retries;
+  }
+};
+
+// A child saving the settings over and over, two sets in turn, is killed at seeded random
+// moments. After every kill the store holds one whole set: the nine values are replaced
+// together. The temporary files the kills leave are removed by a later save once old.
+TEST_F(SettingsStorageTest, AKillDuringASaveLeavesTheOldOrTheNewNineValues) {
+  const NineValues first = {
+      "/home/a/Favorites", "/home/a/b.htm", "proxy-a", 0x88, 80, 10, 2, 30, 5};
+  const NineValues second = {
+      "/srv/b/Favs", "/srv/b/bookmarks.html", "proxy-b", 0x1FF, 3128, 99, 64, 7, 0};
+  first.into(record_);
+  ASSERT_TRUE(SaveSettings());
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<int> delay(0, 3000);  // microseconds
+  int firsts = 0, seconds = 0;
+  for (int kill = 0; kill < 60; ++kill) {
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int i = 0;; ++i) {
+        (i % 2 ? first : second).into(record_);
+        SaveSettings();
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    Settings loaded;
+    settings = &loaded;
+    EXPECT_TRUE(LoadSettings()) << "kill " << kill;
+    settings = &record_;
+    ASSERT_TRUE(first.in(loaded) || second.in(loaded)) << "kill " << kill;
+    (first.in(loaded) ? firsts : seconds)++;
+  }
+  std::printf("60 kills: %d found the first set, %d the second\n", firsts, seconds);
+
+  // Whatever the kills left beside the store, made old, goes with the next save; a file of
+  // another name stays.
+  std::filesystem::path dir = std::filesystem::path(box_.userFile()).parent_path();
+  RegistrySandbox::WriteFile((dir / "user.reg.qf00000000.tmp").string(), "left");
+  RegistrySandbox::WriteFile((dir / "notes.txt").string(), "mine");
+  auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const auto& item : std::filesystem::directory_iterator(dir))
+    std::filesystem::last_write_time(item.path(), old);
+  ASSERT_TRUE(SaveSettings());
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(dir))
+    names.push_back(item.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"notes.txt", "user.reg", "user.reg.lock"}));
 }
 
 TEST(ParsePortNumber, ReadsLikeTheCLibrary) {

@@ -209,16 +209,28 @@ TEST_F(ApplyActionsTest, SavesAsTheFlagsSayAndReportsFailures) {
   record_.bookmarkFile.assign((missing / "bookmark.htm").c_str());
   record_.favoritesFolder.assign(missing.c_str());
 
+  const std::string favorites =
+      "Saving Favorites...\r\nSave failed!\r\nThe Favorites were not saved: " + missing.string() +
+      " (no such folder)\r\n";
   record_.flags = FLAG_CLEAN_FAVORITES;
-  ApplyActions(main.window, tree_);
-  EXPECT_EQ(main.log(), "Cleaning up URL list...\r\nSaving Favorites...\r\nSave failed!\r\n");
+  SaveReport report;
+  ApplyActions(main.window, tree_, &report);
+  EXPECT_EQ(main.log(), "Cleaning up URL list...\r\n" + favorites);
+  ASSERT_EQ(report.failures.size(), 1u);
+  EXPECT_EQ(report.failures[0].store, "Favorites");
 
   main.window->run([](HeadlessWindow& w) { w.setText(IDC_LOG, ""); });
   record_.flags = FLAG_SYNCHRONISE;
-  ApplyActions(main.window, tree_);
+  report = SaveReport();
+  ApplyActions(main.window, tree_, &report);
   EXPECT_EQ(main.log(),
-            "Cleaning up URL list...\r\nSaving Bookmark file...\r\nSave failed!\r\nSaving "
-            "Favorites...\r\nSave failed!\r\n");
+            "Cleaning up URL list...\r\nSaving Bookmark file...\r\nSave "
+            "failed!\r\nThe bookmark file was not saved: " +
+                (missing / "bookmark.htm").string() + " (No such file or directory)\r\n" +
+                favorites);
+  ASSERT_EQ(report.failures.size(), 2u);
+  EXPECT_EQ(report.failures[0].store, "bookmark file");
+  EXPECT_EQ(report.failures[0].path, (missing / "bookmark.htm").string());
 }
 
 TEST_F(ApplyActionsTest, DeepTreeIsWalkedWithoutRecursion) {

@@ -71,4 +71,14 @@ bool RegistrySet(RegistryHandle* handle, const char* name, uint32_t type, const 
                         size) == ERROR_SUCCESS;
 }
 
+bool RegistrySetValues(RegistryHandle* handle, const RegistryValueData* values, size_t count) {
+  if (!handle || (count && !values)) return false;
+  bool ok = true;
+  for (size_t i = 0; i < count; ++i)
+    ok = RegistrySet(handle, values[i].name.c_str(), values[i].type, values[i].data.data(),
+                     static_cast<uint32_t>(values[i].data.size())) &&
+         ok;
+  return ok;
+}
+
 #endif  // _WIN32
