@@ -60,6 +60,7 @@ TEST_F(SecureProbeTest, RepliesOverTlsAreReadAsOverPlainConnections) {
   server.setTls(authority_->issue({"127.0.0.1", "localhost"}));
   server.setReply("/ok?q", Reply::Status("HTTP/1.0 200 OK"));
   server.setReply("/old", Reply::Status("HTTP/1.1 301 Moved", "Location: /new\r\n"));
+  server.setReply("/new", Reply::Status("HTTP/1.0 200 OK"));
 
   probe(at("LocalHost", server, "/ok?q#frag"));
   EXPECT_EQ(window_.log(), "3: Connecting to LocalHost:" + std::to_string(server.port()) +
