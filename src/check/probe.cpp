@@ -717,6 +717,7 @@ ProbeContact ProbeLink(SocketContext& context, CheckJob* job) {
   if (hash != std::string::npos) address.erase(hash);
   HopTarget first;
   if (!SplitHopTarget(address, first)) return ProbeContact::NotTried;
+  entry->probed = true;
 
   // Each hop of a redirect chain is a request of its own under the same rules; the verdict
   // comes from the whole chain.

@@ -7,20 +7,29 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "results/run_report.h"
 #include "ui/window.h"
 
 // Posted to the main window, both parameters 0, as the clean-run thread's last act.
 constexpr int WM_RUN_FINISHED = WM_APP + 1;
 
 // How a run ended, for front ends that report it (the command line's exit status).
-enum class RunEnd { NothingToCheck, Aborted, Completed };
+// Offline: every link checked failed at its look-up or connection (at least
+// OFFLINE_MIN_LINKS of them), so the computer seems to have no network: nothing was changed.
+enum class RunEnd { NothingToCheck, Aborted, Completed, Offline };
+constexpr int32_t OFFLINE_MIN_LINKS = 5;
 struct CleanRunOutcome {
   RunEnd end = RunEnd::NothingToCheck;
   int32_t linkCount = 0;  // links the stores gave to check
   int32_t problems = 0;   // problem links of a completed run
   bool applied = false;   // the actions were applied and the stores saved
+  std::vector<ReportRow> report;  // with CollectRunReport(true): the checked links
 };
+
+// Whether the next runs collect the report rows into their outcome. Set while no run is active.
+void CollectRunReport(bool on);
 
 // A click on the Clean button (1013): starts a run when none is active, otherwise asks the
 // run to stop. A click that arrives while the run is already giving the window back (its

@@ -107,6 +107,9 @@ struct LinkEntry : Node {
   TimeValue lastModified = 0;
   int32_t action = ACTION_LEAVE;
   TextString newUrl;
+  // A worker asked a server about this link in this run (written by that worker only, read
+  // after it has been joined); a link without an answer keeps CHECK_NONE but was checked.
+  bool probed = false;
 
   // What the stores carry beyond the fields above, kept so that a save destroys nothing:
   // the other attributes of a bookmark line, in their original order and text (written
