@@ -736,13 +736,13 @@ ProbeContact ProbeLink(SocketContext& context, CheckJob* job) {
       verdict = CHECK_INVALID_HOST;
       break;
     }
+    if (reply.end == HopEnd::Certificate) {
+      // Wherever in the chain: the link leads to a page whose server did not verify.
+      verdict = CHECK_CERTIFICATE;
+      break;
+    }
     if (reply.end != HopEnd::Answer) {
-      if (hop == 0) {
-        if (reply.end != HopEnd::Certificate)
-          return contacted ? ProbeContact::Answered : ProbeContact::NoServer;
-        verdict = CHECK_CERTIFICATE;
-        break;
-      }
+      if (hop == 0) return contacted ? ProbeContact::Answered : ProbeContact::NoServer;
       // A later hop that does not answer says nothing against the first answer.
       LogLine(job, "The redirect's target did not answer\r\n");
       verdict = firstPermanent ? CHECK_MOVED : firstStatus;

@@ -126,6 +126,29 @@ TEST_F(SecureProbeTest, CertificateFailuresAreAVerdictOfTheirOwn) {
   }
 }
 
+// Each hop makes its own secure connection: a plain address that moved to a secure one is
+// moved when that server verifies, and a certificate problem when it does not.
+TEST_F(SecureProbeTest, EveryHopOfARedirectIsCheckedAsASecureLinkWouldBe) {
+  for (CertificateKind kind : {CertificateKind::Valid, CertificateKind::Expired}) {
+    HttpTestServer secure;
+    secure.setTls(authority_->issue({"localhost"}, kind));
+    secure.setDefaultReply(Reply::Status("HTTP/1.0 200 OK"));
+    HttpTestServer plain;
+    std::string target = at("localhost", secure, "/home");
+    plain.setReply("/old", Reply::Status("HTTP/1.0 301 M", "Location: " + target + "\r\n"));
+    probe(plain.url("/old"));
+    if (kind == CertificateKind::Valid) {
+      EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED) << window_.log();
+      EXPECT_EQ(entry_->newUrl.c_str(), target);
+      EXPECT_EQ(secure.requestCount(), 1u);
+    } else {
+      EXPECT_EQ(entry_->checkResult.load(), CHECK_CERTIFICATE) << window_.log();
+      EXPECT_TRUE(logHas("3: Certificate problem - certificate has expired\r\n"));
+      EXPECT_EQ(secure.requestCount(), 0u);
+    }
+  }
+}
+
 TEST_F(SecureProbeTest, ServersThatDoNotSpeakTlsLeaveTheLinkUnchanged) {
   struct Case {
     const char* what;
