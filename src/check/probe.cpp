@@ -634,12 +634,14 @@ bool WaitAsAsked(int64_t seconds) {
 }
 
 // One address asked under every rule that may change its answer: a Retry-After of up to a
-// minute is waited out once, and an answer that would condemn the link (or a server that
-// does not take HEAD) is asked once more with GET, whose answer then decides.
-HopReply Ask(SocketContext& context, const CheckJob* job, const std::string& address) {
+// minute is waited out once for the whole link (waited tells whether that wait was made),
+// and an answer that would condemn the link (or a server that does not take HEAD) is asked
+// once more with GET, whose answer then decides.
+HopReply Ask(SocketContext& context, const CheckJob* job, const std::string& address,
+             bool& waited) {
   const bool forbiddenCounts = (settings->flags & FLAG_FORBIDDEN_AS_NOT_FOUND) != 0;
   const char* method = "HEAD";
-  bool waited = false, askedWithGet = false;
+  bool askedWithGet = false;
   for (;;) {
     HopReply reply = Exchange(context, job, address, method);
     if (reply.end != HopEnd::Answer) return reply;
@@ -700,9 +702,12 @@ std::string NextAddress(const CheckJob* job, const std::string& current, const H
             EncodeUnsafeUrlBytes(value).c_str());
     return std::string();
   }
-  size_t hash = resolved.find('#');
-  if (hash != std::string::npos) resolved.erase(hash);
   return resolved;
+}
+
+// An address as it is asked for: the fragment never goes to a server.
+std::string WithoutFragment(const std::string& address) {
+  return address.substr(0, address.find('#'));
 }
 
 }  // namespace
@@ -729,8 +734,9 @@ ProbeContact ProbeLink(SocketContext& context, CheckJob* job) {
   std::vector<std::string> visited{address};
   std::string current = address;
   int32_t verdict = CHECK_NONE;
+  bool waited = false;  // a link waits for a busy server once at most
   for (int32_t hop = 0;; ++hop) {
-    HopReply reply = Ask(context, job, current);
+    HopReply reply = Ask(context, job, current, waited);
     contacted = contacted || reply.contacted;
     if (reply.end == HopEnd::HostNotFound) {
       verdict = CHECK_INVALID_HOST;
@@ -763,8 +769,9 @@ ProbeContact ProbeLink(SocketContext& context, CheckJob* job) {
         follow = false;
       }
       if (follow) {
+        std::string asked = WithoutFragment(next);
         for (const std::string& seen : visited)
-          if (seen == next) {
+          if (seen == asked) {
             LogLine(job, "Redirect not followed: it leads in a circle back to %s\r\n",
                     next.c_str());
             follow = false;
@@ -775,7 +782,9 @@ ProbeContact ProbeLink(SocketContext& context, CheckJob* job) {
         verdict = firstPermanent ? CHECK_REDIRECT_UNFOLLOWED : firstStatus;
         break;
       }
+      // The new address keeps the Location's fragment; the request goes without it.
       if (permanentSoFar) newAddress = next;
+      next = WithoutFragment(next);
       visited.push_back(next);
       LogLine(job, "Following the redirect to %s...\r\n", next.c_str());
       current = next;
