@@ -544,10 +544,9 @@ HopReply Exchange(SocketContext& context, const CheckJob* job, const std::string
   // A plain request through the proxy names the whole address; through a tunnel the
   // request is the one the server itself would get.
   const bool plainProxy = useProxy && !t.secure;
-  std::string target = plainProxy        ? address
-                       : t.rest.empty()  ? std::string("/")
-                       : t.rest[0] == '/' ? t.rest
-                                          : "/" + t.rest;
+  std::string target = plainProxy || (!t.rest.empty() && t.rest[0] == '/') ? std::string()
+                                                                          : std::string("/");
+  target += plainProxy ? address : t.rest;
 
   // The time-out bounds connecting, each wait for the server and (as twice the time-out
   // plus a little) the whole exchange.
@@ -606,9 +605,15 @@ HopReply Exchange(SocketContext& context, const CheckJob* job, const std::string
   std::string request = std::string(method) + " " + target +
                         " HTTP/1.0\r\nUser-Agent: Quillfen/1.1\r\n";
   if (!plainProxy) {
-    request += "Host: " + t.host;
+    // Appended piece by piece: GCC 12 at -O3 takes a literal put in front of a string for an
+    // overlapping copy.
+    request += "Host: ";
+    request += t.host;
     uint16_t shortPort = static_cast<uint16_t>(static_cast<uint32_t>(t.port) & 0xFFFF);
-    if (shortPort != defaultPort) request += ":" + std::to_string(shortPort);
+    if (shortPort != defaultPort) {
+      request += ':';
+      request += std::to_string(shortPort);
+    }
     request += "\r\n";
   }
   request += "\r\n";
