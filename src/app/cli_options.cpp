@@ -181,6 +181,21 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         options.yes = true;
       continue;
     }
+    if (name == "--report") {
+      if (!inlineValue) {
+        if (i + 1 >= args.size()) {
+          error = "--report needs a file name (or - for the standard output)";
+          return false;
+        }
+        value = args[++i];
+      }
+      if (value.empty()) {
+        error = "--report needs a file name (or - for the standard output)";
+        return false;
+      }
+      options.report = value;
+      continue;
+    }
     const OptionInfo* info = nullptr;
     for (const OptionInfo& candidate : kOptions)
       if (name == candidate.name) info = &candidate;
@@ -290,6 +305,8 @@ const char* CliUsage() {
          "  --threads N             check up to N links at once (1 to 64)\n"
          "  --timeout SECONDS       how long to wait for a server's reply\n"
          "  --retries N             how often to try a failed connection again\n"
+         "  --report FILE           write every checked link's outcome to FILE: CSV, or JSON\n"
+         "                          when FILE ends in .json; - writes it after the log\n"
          "  --yes                   save the chosen actions where the program would ask\n"
          "  --list-stores           list the browsers' bookmark files found (browser, profile,\n"
          "                          file, links, last change), one a line, and exit\n"
@@ -301,7 +318,8 @@ const char* CliUsage() {
          "saved unless --yes is given.\n"
          "\n"
          "Exit status: 0 no problem link; 1 problem links found; 2 nothing to check, a store\n"
-         "that cannot be read, or a wrong option; 3 aborted; 4 a save failed or was\n"
+         "that cannot be read, or a wrong option; 3 aborted, or no server answered any link\n"
+         "(nothing changed); 4 a save failed or was\n"
          "incomplete (the log names the store and the files not saved). Ctrl+C aborts the\n"
          "run as the Abort button does; a second Ctrl+C ends at once without saving, or,\n"
          "once saving has begun, waits for the save to end.\n";

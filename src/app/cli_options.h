@@ -13,7 +13,7 @@ struct Settings;
 constexpr int CLI_EXIT_CLEAN = 0;        // the run completed without a problem link
 constexpr int CLI_EXIT_PROBLEMS = 1;     // the run completed with problem links
 constexpr int CLI_EXIT_NOTHING = 2;      // nothing to check, a store unreadable, or a wrong option
-constexpr int CLI_EXIT_ABORTED = 3;      // aborted (Ctrl+C)
+constexpr int CLI_EXIT_ABORTED = 3;      // aborted (Ctrl+C), or no server answered at all
 constexpr int CLI_EXIT_SAVE_FAILED = 4;  // a save failed or was incomplete
 
 enum class CliOption {
@@ -45,7 +45,10 @@ struct CliOptions {
   bool help = false;
   bool version = false;
   bool yes = false;
-  bool listStores = false;         // list the browsers' bookmark stores found, then end
+  bool listStores = false;  // list the browsers' bookmark stores found, then end
+  // Where the report of the checked links goes: empty for none, "-" for the standard
+  // output (after the log), a name ending in ".json" for JSON, any other name for CSV.
+  std::string report;
   std::vector<CliChange> changes;  // applied in the order given, so a later one wins
 };
 

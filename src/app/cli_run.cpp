@@ -299,13 +299,20 @@ std::string UnreadableStore(const Settings& record) {
   return {};
 }
 
+bool WriteReportFile(const std::string& name, const std::string& text) {
+  FILE* file = std::fopen(name.c_str(), "wb");
+  if (!file) return false;
+  bool whole = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && whole;
+}
+
 void AppendCell(std::string& row, const char* text) {
   for (const char* p = text; *p; ++p) row += (*p == '\t' || *p == '\r' || *p == '\n') ? ' ' : *p;
 }
 
 // One clean run in an in-memory main window; the outcome as an exit status, and for a run
 // that checked nothing or never started, why in whyNot.
-int RunOnce(bool yes, FILE* out, std::string& whyNot) {
+int RunOnce(bool yes, FILE* out, std::string& whyNot, std::vector<ReportRow>* report) {
   LogEcho echo(out);  // outlives the UI, which runs what is still posted when it ends
   RunEnd end = RunEnd::Aborted;
   int32_t problems = 0;
@@ -348,8 +355,11 @@ int RunOnce(bool yes, FILE* out, std::string& whyNot) {
       end = outcome.end;
       problems = outcome.problems;
       saveFailed = outcome.saves.failed();
+      if (report) *report = std::move(outcome.report);
       if (outcome.readFailed) {
         whyNot = "a store could not be read (see the log): nothing was checked or saved";
+      } else if (end == RunEnd::Offline) {
+        whyNot = "no server answered: the network seems unreachable, nothing was changed";
       } else if (end == RunEnd::NothingToCheck) {
         bool anyStore =
             settings &&
@@ -374,6 +384,7 @@ int RunOnce(bool yes, FILE* out, std::string& whyNot) {
   }
   switch (end) {
     case RunEnd::Aborted:
+    case RunEnd::Offline:
       return CLI_EXIT_ABORTED;
     case RunEnd::NothingToCheck:
       return CLI_EXIT_NOTHING;
@@ -503,7 +514,24 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err) {
   ApplyCliOptions(options, *record);
   std::string unreadable = UnreadableStore(*record);
   std::string whyNot;
-  int status = RunOnce(options.yes, out, whyNot);
+  std::vector<ReportRow> report;
+  CollectRunReport(!options.report.empty());
+  int status = RunOnce(options.yes, out, whyNot, &report);
+  CollectRunReport(false);
+  if (!options.report.empty() && status != CLI_EXIT_NOTHING) {
+    const std::string& name = options.report;
+    bool json = name.size() >= 5 && name.compare(name.size() - 5, 5, ".json") == 0;
+    std::string text = json ? FormatReportJson(report) : FormatReportCsv(report);
+    if (name == "-") {
+      std::fputs("\n", out);
+      std::fwrite(text.data(), 1, text.size(), out);
+      std::fflush(out);
+    } else if (!WriteReportFile(name, text)) {
+      std::fprintf(err, "quillfen-cli: cannot write the report '%s'\n", Visible(name).c_str());
+      if (status != CLI_EXIT_ABORTED && status != CLI_EXIT_SAVE_FAILED)
+        status = CLI_EXIT_NOTHING;
+    }
+  }
   // A store that could not be read is reported as such even when the other one was checked.
   if (!unreadable.empty() && status != CLI_EXIT_ABORTED) {
     status = CLI_EXIT_NOTHING;

@@ -97,6 +97,8 @@ void ProposeBrowserBookmarks() {
 void ClampThreadCount() {
   if (settings->threadCount == 0) settings->threadCount = 1;
   if (settings->threadCount > 64) settings->threadCount = 64;
+  if (settings->hostThreads == 0) settings->hostThreads = 1;
+  if (settings->hostThreads > 64) settings->hostThreads = 64;
 }
 
 }  // namespace
@@ -140,6 +142,8 @@ bool LoadSettings() {
   own.readNumber("Threads", &settings->threadCount);
   own.readNumber("Timeout", &settings->timeout);
   own.readNumber("Retries", &settings->retries);
+  // Hidden: set by hand in the key, never written by the program.
+  own.readNumber("HostThreads", &settings->hostThreads);
   ClampThreadCount();
   return true;
 }

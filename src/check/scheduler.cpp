@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -121,6 +122,24 @@ void ShowThreadCount(Window* window, int32_t running) {
   window->post([copy](Controls& controls) { controls.setText(IDC_THREAD_COUNT, copy.c_str()); });
 }
 
+// The host a link's probe starts at, in lower case, without user information and port; the
+// whole address when it has no "scheme://" part.
+std::string HostKey(const TextString& url) {
+  std::string text(url.c_str(), static_cast<size_t>(url.length));
+  size_t start = text.find("://");
+  start = start == std::string::npos ? 0 : start + 3;
+  size_t end = text.find_first_of("/?#", start);
+  if (end == std::string::npos) end = text.size();
+  std::string host = text.substr(start, end - start);
+  size_t at = host.rfind('@');
+  if (at != std::string::npos) host.erase(0, at + 1);
+  size_t colon = host.rfind(':');
+  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) host.erase(colon);
+  for (char& c : host)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return host;
+}
+
 void ReportOutOfMemory(Window* window) {
   try {
     AppendLog(window, IDC_LOG, "\r\nOut of memory: checking stopped.\r\n");
@@ -131,12 +150,26 @@ void ReportOutOfMemory(Window* window) {
 
 }  // namespace
 
+// A link whose number is given and whose worker waits for room at its host.
+struct WaitingJob {
+  CheckJob* job;
+  uint32_t position;
+  bool indexed;
+};
+
+struct HostLoad {
+  int32_t running = 0;
+  std::deque<WaitingJob> waiting;
+};
+
 struct SchedulerState {
   int32_t threadCount = 1;
+  int32_t hostCap = 4;  // workers for one host at the same moment
   std::thread* handles = nullptr;  // joinable: the slot's worker has not been joined yet
   LinkEntry** slotEntries = nullptr;
   uint32_t* slotPositions = nullptr;
   bool* slotIndexed = nullptr;
+  std::string* slotHosts = nullptr;
   int32_t running = 0;
   int32_t sequence = 1;
   int32_t waitMessages = 0;
@@ -148,6 +181,13 @@ struct SchedulerState {
   int32_t endedCount = 0;
 
   DuplicateIndex index;
+  // Hosts with a worker running or a link waiting; a host without either is dropped.
+  std::map<std::string, HostLoad> hosts;
+  int32_t waitingCount = 0;
+  bool droppedWaiting = false;  // links that waited were given up (abort, no memory)
+  // What the workers found: links probed, and those whose probe reached a server.
+  std::atomic<int32_t> probed{0};
+  std::atomic<int32_t> answered{0};
   // Memory ran out in the walk or in a worker: the run ends as an abort.
   std::atomic<bool> outOfMemory{false};
   bool indexWalk = false;  // walked entries lie in the searched tree
@@ -182,14 +222,62 @@ struct SchedulerState {
     if (slotIndexed[slot]) index.settle(slotEntries[slot], slotPositions[slot]);
     slotIndexed[slot] = false;
     slotEntries[slot] = nullptr;
+    auto host = hosts.find(slotHosts[slot]);
+    if (host != hosts.end() && --host->second.running <= 0 && host->second.waiting.empty())
+      hosts.erase(host);
     ShowThreadCount(window, running);
   }
 
+  // Starts the job's worker in a free slot (preferring `slot`); false when no thread could
+  // be made (the job is then freed; without memory the run must end).
+  bool start(Window* window, const WaitingJob& w, const std::string& host, int32_t slot);
+
+  // Starts waiting links whose host has room, lowest number first, while slots are free;
+  // the first goes to `slot` when that one is free. Returns whether `slot` was taken.
+  bool startWaiting(Window* window, int32_t slot) {
+    bool slotTaken = false;
+    while (running < threadCount && waitingCount > 0 && !outOfMemory.load()) {
+      std::map<std::string, HostLoad>::iterator best = hosts.end();
+      for (auto it = hosts.begin(); it != hosts.end(); ++it)
+        if (!it->second.waiting.empty() && it->second.running < hostCap &&
+            (best == hosts.end() ||
+             it->second.waiting.front().job->sequence < best->second.waiting.front().job->sequence))
+          best = it;
+      if (best == hosts.end()) break;
+      std::string host = best->first;  // copied first: the entry may go when the start fails
+      WaitingJob w = best->second.waiting.front();
+      best->second.waiting.pop_front();
+      --waitingCount;
+      bool free = slot >= 0 && !handles[slot].joinable();
+      if (start(window, w, host, free ? slot : -1) && free) slotTaken = true;
+    }
+    return slotTaken;
+  }
+
+  // Gives up every waiting link (the run stops).
+  void dropWaiting() {
+    for (auto it = hosts.begin(); it != hosts.end();) {
+      for (WaitingJob& w : it->second.waiting) {
+        if (w.indexed) index.settle(w.job->entry, w.position);
+        delete w.job;
+        droppedWaiting = true;
+      }
+      it->second.waiting.clear();
+      if (it->second.running <= 0)
+        it = hosts.erase(it);
+      else
+        ++it;
+    }
+    waitingCount = 0;
+  }
+
   ~SchedulerState() {
+    dropWaiting();
     delete[] handles;
     delete[] slotEntries;
     delete[] slotPositions;
     delete[] slotIndexed;
+    delete[] slotHosts;
   }
 };
 
@@ -198,7 +286,7 @@ bool IsOlderThanLimit(TimeValue date) {
   return date < now - static_cast<TimeValue>(settings->olderThanDays) * 86400;
 }
 
-int CheckWorker(CheckJob* owned) {
+ProbeContact CheckWorker(CheckJob* owned) {
   // Owned so that an allocation failure on the way out frees them too.
   std::unique_ptr<CheckJob> job(owned);
   std::unique_ptr<SocketContext> context(new (std::nothrow) SocketContext);
@@ -214,9 +302,52 @@ int CheckWorker(CheckJob* owned) {
       controls.setListCell(IDC_THREAD_LIST, row, 3, url.c_str());
     });
   }
-  if (context) ProbeLink(*context, job.get());
+  ProbeContact contact = context ? ProbeLink(*context, job.get()) : ProbeContact::NotTried;
   StepProgress(job->window);
-  return 0;
+  return contact;
+}
+
+bool SchedulerState::start(Window* window, const WaitingJob& w, const std::string& host,
+                           int32_t slot) {
+  if (slot < 0 || handles[slot].joinable()) {
+    slot = 0;
+    while (handles[slot].joinable()) ++slot;
+  }
+  CheckJob* job = w.job;
+  job->slot = slot;
+  slotEntries[slot] = job->entry;
+  slotPositions[slot] = w.position;
+  slotIndexed[slot] = w.indexed;
+  try {
+    slotHosts[slot] = host;
+    handles[slot] = std::thread([job, slot, state = this] {
+      try {
+        ProbeContact contact = CheckWorker(job);
+        if (contact != ProbeContact::NotTried) state->probed.fetch_add(1);
+        if (contact == ProbeContact::Answered) state->answered.fetch_add(1);
+      } catch (const std::bad_alloc&) {
+        state->outOfMemory.store(true);
+      }
+      state->markEnded(slot);
+    });
+  } catch (const std::exception& failure) {
+    // No thread: without memory the run ends; otherwise the link alone is passed over
+    // and its number stays used.
+    LinkEntry* entry = job->entry;
+    delete job;
+    if (w.indexed) index.settle(entry, w.position);
+    slotIndexed[slot] = false;
+    slotEntries[slot] = nullptr;
+    if (dynamic_cast<const std::bad_alloc*>(&failure)) outOfMemory.store(true);
+    auto found = hosts.find(host);
+    if (found != hosts.end() && found->second.running <= 0 && found->second.waiting.empty())
+      hosts.erase(found);
+    return false;
+  }
+  ++running;
+  ++hosts[host].running;  // the entry exists: the caller made it
+  ShowThreadCount(window, running);
+  return true;
 }
 
 bool DispatchLinks(Window* window, NodeList& list, NodeList& tree, SchedulerState& s) {
@@ -271,49 +402,48 @@ bool DispatchLinks(Window* window, NodeList& list, NodeList& tree, SchedulerStat
       continue;
     }
 
-    while (s.running >= s.threadCount) {
-      int32_t slot = 0;
-      s.waitForEnded(-1, &slot);
-      s.reap(window, slot);
-    }
-    if (abortRequested.load() || s.outOfMemory.load()) return false;
-
-    int32_t slot = 0;
-    while (s.handles[slot].joinable()) ++slot;
-    s.slotEntries[slot] = entry;
-    s.slotPositions[slot] = position;
-    s.slotIndexed[slot] = s.indexWalk;
+    // The link's number is given now, in walk order, also when it waits for its host.
+    std::string host = HostKey(entry->url);
     if (s.indexWalk) s.index.addPending(entry, position);  // before the job: it may throw
-    CheckJob* job = new (std::nothrow) CheckJob{window, entry, s.sequence, slot};
+    CheckJob* job = new (std::nothrow) CheckJob{window, entry, s.sequence, 0};
     if (!job) {
       s.outOfMemory.store(true);
       return false;
     }
     ++s.sequence;
+    WaitingJob w{job, position, s.indexWalk};
+    HostLoad* load;
     try {
-      s.handles[slot] = std::thread([job, slot, state = &s] {
-        try {
-          CheckWorker(job);
-        } catch (const std::bad_alloc&) {
-          state->outOfMemory.store(true);
-        }
-        state->markEnded(slot);
-      });
-    } catch (const std::exception& failure) {
-      // No thread: without memory the run ends; otherwise the link alone is passed over
-      // and its number stays used.
+      load = &s.hosts[host];
+    } catch (const std::bad_alloc&) {
       delete job;
+      throw;
+    }
+    // A host at its limit: the link waits, and the walk goes on to other hosts.
+    while (load->running < s.hostCap && load->waiting.empty() && s.running >= s.threadCount) {
+      int32_t slot = 0;
+      s.waitForEnded(-1, &slot);
+      s.reap(window, slot);
+      if (!abortRequested.load()) s.startWaiting(window, slot);
+      load = &s.hosts[host];  // the reap may have dropped an idle entry
+    }
+    if (abortRequested.load() || s.outOfMemory.load()) {
       if (s.indexWalk) s.index.settle(entry, position);
-      s.slotIndexed[slot] = false;
-      s.slotEntries[slot] = nullptr;
-      if (dynamic_cast<const std::bad_alloc*>(&failure)) {
-        s.outOfMemory.store(true);
-        return false;
+      delete job;
+      return false;
+    }
+    if (load->running >= s.hostCap || !load->waiting.empty()) {
+      try {
+        load->waiting.push_back(w);
+      } catch (const std::bad_alloc&) {
+        delete job;
+        throw;
       }
+      ++s.waitingCount;
       continue;
     }
-    ++s.running;
-    ShowThreadCount(window, s.running);
+    s.start(window, w, host, -1);
+    if (s.outOfMemory.load()) return false;
   }
 }
 
@@ -349,7 +479,7 @@ void IndexCheckedLinks(NodeList& list, NodeList& tree, SchedulerState& s) {
   s.indexWalk = listFound;
 }
 
-bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree) {
+bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree, CheckTally* tally) {
   // Secure sessions are reused within a run only, and each run reads the trust store anew.
   SocketContext::StartRun();
   SchedulerState s;
@@ -361,7 +491,12 @@ bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree) {
   s.slotEntries = new (std::nothrow) LinkEntry*[count]();
   s.slotPositions = new (std::nothrow) uint32_t[count]();
   s.slotIndexed = new (std::nothrow) bool[count]();
-  if (!s.handles || !s.slotEntries || !s.slotPositions || !s.slotIndexed) {
+  s.slotHosts = new (std::nothrow) std::string[count];
+  uint32_t hostCap = settings->hostThreads;
+  if (hostCap < 1) hostCap = 1;
+  if (hostCap > MAX_CHECK_THREADS) hostCap = MAX_CHECK_THREADS;
+  s.hostCap = static_cast<int32_t>(hostCap);
+  if (!s.handles || !s.slotEntries || !s.slotPositions || !s.slotIndexed || !s.slotHosts) {
     ReportOutOfMemory(window);
     return false;
   }
@@ -370,19 +505,29 @@ bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree) {
   // the walk; the workers already started are still waited for below, and the run ends as
   // an abort, so that nothing is saved from a half-checked tree.
   bool result = false;
+  bool rowsLeft = false;
   try {
     if (!schedulerTuning.searchWholeTree) IndexCheckedLinks(list, tree, s);
     result = DispatchLinks(window, list, tree, s);
+    if (!result) s.dropWaiting();
+    // Idle slots show no row, unless links still wait for them.
+    rowsLeft = s.waitingCount > 0;
     for (int32_t slot = 0; slot < s.threadCount; ++slot)
-      if (!s.handles[slot].joinable()) RemoveThreadRow(window, slot);
+      if (!s.handles[slot].joinable() && !rowsLeft) RemoveThreadRow(window, slot);
   } catch (const std::bad_alloc&) {
     s.outOfMemory.store(true);
+    s.dropWaiting();
   }
 
   // Joining allocates nothing: a failure in what the drain shows never leaves a worker
   // unjoined.
-  while (s.running > 0) {
+  while (s.running > 0 || s.waitingCount > 0) {
     try {
+      if (s.running == 0) {  // links wait, but no worker will end to start them
+        if (!abortRequested.load() && !s.outOfMemory.load()) s.startWaiting(window, -1);
+        if (s.running == 0) s.dropWaiting();
+        continue;
+      }
       int32_t slot = 0;
       if (!s.waitForEnded(schedulerTuning.drainPeriodMs, &slot)) {
         ++s.waitMessages;
@@ -403,11 +548,29 @@ bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree) {
         continue;
       }
       s.reap(window, slot);
-      RemoveThreadRow(window, slot);
+      bool reused = false;
+      if (abortRequested.load() || s.outOfMemory.load())
+        s.dropWaiting();
+      else
+        reused = s.startWaiting(window, slot);
+      if (!reused) RemoveThreadRow(window, slot);
+    } catch (const std::bad_alloc&) {
+      s.outOfMemory.store(true);
+      s.dropWaiting();
+    }
+  }
+  if (rowsLeft) {
+    try {
+      for (int32_t slot = 0; slot < s.threadCount; ++slot) RemoveThreadRow(window, slot);
     } catch (const std::bad_alloc&) {
       s.outOfMemory.store(true);
     }
   }
+  if (tally) {
+    tally->probed = s.probed.load();
+    tally->answered = s.answered.load();
+  }
+  if (s.droppedWaiting) result = false;
   if (s.outOfMemory.load()) {
     ReportOutOfMemory(window);
     return false;

@@ -1,12 +1,15 @@
 // The check scheduler: walks the link tree and hands every link that needs a network check
-// to a worker thread of its own, at most settings->threadCount at a time, then waits for
-// the last workers.
+// to a worker thread of its own, at most settings->threadCount at a time and at most
+// settings->hostThreads for one host, then waits for the last workers. A link whose host is
+// at its limit waits (its number already given) while the walk hands out links of other
+// hosts; a worker that ends makes room for the waiting link with the lowest number first.
 // CheckAllLinks and DispatchLinks run on the clean-run thread; CheckWorker is the body of
 // a worker thread. IsOlderThanLimit may be called from any thread.
 #pragma once
 
 #include <cstdint>
 
+#include "check/probe.h"
 #include "ui/progress.h"
 #include "tree/link_tree.h"
 #include "ui/window.h"
@@ -27,14 +30,20 @@ extern SchedulerTuning schedulerTuning;
 // its top-level list for both). True when the walk reached the end, false when it stopped
 // early (abort, or memory ran out: then the log says so). Returns only after every worker
 // it started has ended, so the tree may be freed afterwards.
-bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree);
+// tally (may be null) receives how many links were probed and how many of those reached a
+// server, so that a run without a network can be told from a file of dead links.
+struct CheckTally {
+  int32_t probed = 0;
+  int32_t answered = 0;
+};
+bool CheckAllLinks(Window* window, NodeList& list, NodeList& tree, CheckTally* tally = nullptr);
 
 struct SchedulerState;
 // Walks one list (and the folders inside it) in tree order; false when the walk must stop.
 bool DispatchLinks(Window* window, NodeList& list, NodeList& tree, SchedulerState& state);
 
-// The body of a worker thread: probes the job's link and frees the job. Returns 0.
-int CheckWorker(CheckJob* job);
+// The body of a worker thread: probes the job's link and frees the job.
+ProbeContact CheckWorker(CheckJob* job);
 
 // True when date lies more than settings->olderThanDays whole days before now; a date of
 // 0 (none) is always older.

@@ -255,6 +255,7 @@ void CountProblems(const NodeList& list, int32_t& broken, int32_t& moved, int32_
   ForEachLeaf(list, [&](LinkEntry& entry) {
     switch (entry.checkResult.load(std::memory_order_acquire)) {
       case CHECK_NOT_FOUND:
+      case CHECK_GONE:
       case CHECK_FORBIDDEN:
         ++broken;
         break;
@@ -274,6 +275,14 @@ int32_t CountCertificateProblems(const NodeList& list) {
   int32_t count = 0;
   ForEachLeaf(list, [&](LinkEntry& entry) {
     if (entry.checkResult.load(std::memory_order_acquire) == CHECK_CERTIFICATE) ++count;
+  });
+  return count;
+}
+
+int32_t CountBlockedLinks(const NodeList& list) {
+  int32_t count = 0;
+  ForEachLeaf(list, [&](LinkEntry& entry) {
+    if (IsBlockedResult(entry.checkResult.load(std::memory_order_acquire))) ++count;
   });
   return count;
 }
@@ -314,8 +323,13 @@ int ReportResults(Window* mainWindow, NodeList& tree, int32_t linkCount) {
   int32_t broken = 0, moved = 0, invalid = 0;
   CountProblems(tree, broken, moved, invalid);
   int32_t certificates = CountCertificateProblems(tree);
+  int32_t blocked = CountBlockedLinks(tree);
+  bool anyGone = false;
+  ForEachLeaf(tree, [&](LinkEntry& entry) {
+    if (entry.checkResult.load(std::memory_order_acquire) == CHECK_GONE) anyGone = true;
+  });
   int64_t total = static_cast<int64_t>(broken) + moved + invalid;
-  if (total == 0 && certificates == 0) {
+  if (total == 0 && certificates == 0 && blocked == 0) {
     AppendLog(mainWindow, IDC_LOG, "All your links appear to be working!\r\n\r\n");
   } else if (total != 0) {
     // Wide arithmetic: the count times 100 must not wrap for any tree.
@@ -329,7 +343,10 @@ int ReportResults(Window* mainWindow, NodeList& tree, int32_t linkCount) {
                "Found %ld broken lin%s (Status %s), %ld moved lin%s (Status 301),\r\nand %ld "
                "invalid hos%s (%ld in total). %s of your links %s\r\n\r\n",
                static_cast<long>(broken), broken == 1 ? "k" : "ks",
-               (flags & FLAG_FORBIDDEN_AS_NOT_FOUND) ? "403/404" : "404", static_cast<long>(moved),
+               (flags & FLAG_FORBIDDEN_AS_NOT_FOUND) ? (anyGone ? "403/404/410" : "403/404")
+               : anyGone                             ? "404/410"
+                                                     : "404",
+               static_cast<long>(moved),
                moved == 1 ? "k" : "ks", static_cast<long>(invalid), invalid == 1 ? "t" : "ts",
                static_cast<long>(total), percentText, "don't work.");
   }
@@ -339,6 +356,12 @@ int ReportResults(Window* mainWindow, NodeList& tree, int32_t linkCount) {
                "%s left as %s unless you choose otherwise.\r\n\r\n",
                static_cast<long>(certificates), certificates == 1 ? "k" : "ks",
                certificates == 1 ? "it is" : "they are", certificates == 1 ? "it is" : "they are");
+  if (blocked != 0)
+    AppendLogF(mainWindow, IDC_LOG,
+               "%ld lin%s could not be verified: the server refused an automated check (%s "
+               "left as %s).\r\n\r\n",
+               static_cast<long>(blocked), blocked == 1 ? "k" : "ks",
+               blocked == 1 ? "it is" : "they are", blocked == 1 ? "it was" : "they were");
   if (total != 0 || certificates != 0) SetActions(GROUP_DEFAULTS, 0, tree);
 
   bool askBroken = (flags & FLAG_BROKEN_ASK) != 0;

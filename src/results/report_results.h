@@ -30,15 +30,17 @@ void Synchronise(NodeList& list, NodeList& root, int32_t kind);
 // Entries without a name or without an address have none.
 LinkEntry* FindCounterpart(const NodeList& root, const LinkEntry& entry, int32_t kind);
 
-// Adds the problem links of list and everything below it to the three counters: 404 and 403
-// to broken, 301 to moved, 2000 to invalid.
+// Adds the problem links of list and everything below it to the three counters: 404, 410
+// and 403 to broken, 301 to moved, 2000 to invalid.
 void CountProblems(const NodeList& list, int32_t& broken, int32_t& moved, int32_t& invalid);
 // The links whose secure server's certificate did not verify.
 int32_t CountCertificateProblems(const NodeList& list);
+// The links whose server refused an automated check (never problems).
+int32_t CountBlockedLinks(const NodeList& list);
 
 // Problem groups for SetActions.
 constexpr int32_t GROUP_DEFAULTS = 0;
-constexpr int32_t GROUP_NOT_FOUND = 404;  // 404, 403 and 2000
+constexpr int32_t GROUP_NOT_FOUND = 404;  // 404, 410, 403 and 2000
 constexpr int32_t GROUP_MOVED = 301;
 
 // Sets the action of the problem links in list and below: group 0 gives each its default

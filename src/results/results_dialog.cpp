@@ -177,6 +177,8 @@ const char* GetResultText(const LinkEntry& entry, int column) {
           return "Certificate";
         case CHECK_FORBIDDEN:
           return "Forbidden";
+        case CHECK_GONE:
+          return "Gone";
         default:
           return "Not found";
       }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "tree/settings.h"
 #include "check/clean_run_state.h"
@@ -25,6 +26,15 @@ std::thread* runThread = nullptr;
 std::atomic<bool> runEnding{false};
 
 CleanRunOutcome lastOutcome;  // written by the run thread, read after the join
+std::atomic<bool> collectReport{false};
+
+// Takes back every result of the run, so that nothing is marked, applied or saved.
+void ForgetResults(NodeList& tree) {
+  ForEachLeaf(tree, [](LinkEntry& entry) {
+    entry.checkResult.store(CHECK_NONE, std::memory_order_relaxed);
+    entry.newUrl.clearText();
+  });
+}
 
 std::atomic<bool> savingBegun{false};
 
@@ -90,6 +100,8 @@ std::mutex& SaveLock() {
   return *lock;
 }
 
+void CollectRunReport(bool on) { collectReport.store(on); }
+
 CleanRunOutcome LastCleanRunOutcome() { return lastOutcome; }
 
 int CleanRun(Window* mainWindow) { return CleanRun(mainWindow, nullptr); }
@@ -137,10 +149,26 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
       }
     });
 
-    bool finished = CheckAllLinks(mainWindow, tree, tree);
+    CheckTally tally;
+    bool finished = CheckAllLinks(mainWindow, tree, tree, &tally);
     if (!finished || abortRequested.load()) {
       AppendLog(mainWindow, IDC_LOG, "\r\nAborted!\r\n");
       result.end = RunEnd::Aborted;
+    } else if (tally.probed >= OFFLINE_MIN_LINKS && tally.answered == 0) {
+      // Every look-up or connection failed: the computer is offline, not the web. Marking
+      // the links invalid would let the automatic settings delete every one of them.
+      ForgetResults(tree);
+      {
+        // The problems log named them as invalid hosts while they were checked.
+        std::lock_guard<std::mutex> hold(logLock);
+        mainWindow->post([](Controls& c) { c.setText(IDC_PROBLEMS, ""); });
+      }
+      AppendLogF(mainWindow, IDC_LOG,
+                 "\r\nNo server answered any of the %ld links checked: the network seems "
+                 "unreachable, so nothing was changed.\r\n",
+                 static_cast<long>(tally.probed));
+      result.end = RunEnd::Offline;
+      if (collectReport.load()) result.report = CollectReportRows(tree, false);
     } else {
       AppendLog(mainWindow, IDC_LOG, "\r\nComplete!\r\n\r\n");
       result.end = RunEnd::Completed;
@@ -148,6 +176,8 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
       int32_t broken = 0, moved = 0, invalid = 0;
       CountProblems(tree, broken, moved, invalid);
       result.problems = broken + moved + invalid + CountCertificateProblems(tree);
+      // The rows are taken before the actions change the tree.
+      if (collectReport.load()) result.report = CollectReportRows(tree, result.applied);
       if (result.applied) {
         std::lock_guard<std::mutex> saving(SaveLock());
         savingBegun.store(true);
@@ -159,7 +189,7 @@ int CleanRun(Window* mainWindow, CleanRunOutcome* outcome) {
 
   FreeTree(tree);
   ReleaseBookmarkStore();
-  if (outcome) *outcome = result;
+  if (outcome) *outcome = std::move(result);
   runEnding.store(true);
   EnableControls(mainWindow, true);
   mainWindow->postMessage(WM_RUN_FINISHED, 0, 0);

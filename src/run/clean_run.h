@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
+#include "results/run_report.h"
 #include "stores/save_report.h"
 #include "ui/window.h"
 
@@ -16,7 +18,10 @@
 constexpr int WM_RUN_FINISHED = WM_APP + 1;
 
 // How a run ended, for front ends that report it (the command line's exit status).
-enum class RunEnd { NothingToCheck, Aborted, Completed };
+// Offline: every link checked failed at its look-up or connection (at least
+// OFFLINE_MIN_LINKS of them), so the computer seems to have no network: nothing was changed.
+enum class RunEnd { NothingToCheck, Aborted, Completed, Offline };
+constexpr int32_t OFFLINE_MIN_LINKS = 5;
 struct CleanRunOutcome {
   RunEnd end = RunEnd::NothingToCheck;
   int32_t linkCount = 0;    // links the stores gave to check
@@ -24,6 +29,7 @@ struct CleanRunOutcome {
   bool applied = false;     // the actions were applied and the stores saved
   bool readFailed = false;  // a store could not be read: nothing was checked or saved
   SaveReport saves;         // what the saves could not do
+  std::vector<ReportRow> report;  // with CollectRunReport(true): the checked links
 };
 
 // Held while the actions are applied and the stores saved, so that a front end ending the
@@ -32,6 +38,9 @@ std::mutex& SaveLock();
 // Whether the latest run has begun applying and saving (true from then on, also after the
 // save has ended). Any thread.
 bool SavingHasBegun();
+
+// Whether the next runs collect the report rows into their outcome. Set while no run is active.
+void CollectRunReport(bool on);
 
 // A click on the Clean button (1013): starts a run when none is active, otherwise asks the
 // run to stop. A click that arrives while the run is already giving the window back (its

@@ -118,6 +118,7 @@ LinkEntry::LinkEntry(const LinkEntry& other) : Node() {
   lastModified = other.lastModified;
   checkResult.store(other.checkResult.load());
   newUrl.assign(other.newUrl);
+  probed = other.probed;
   extraAttributes.assign(other.extraAttributes);
   description.assign(other.description);
   shortcutFile.assign(other.shortcutFile);

@@ -28,15 +28,26 @@ constexpr int32_t CHECK_NONE = 0;
 constexpr int32_t CHECK_MOVED = 301;
 constexpr int32_t CHECK_FORBIDDEN = 403;
 constexpr int32_t CHECK_NOT_FOUND = 404;
+constexpr int32_t CHECK_GONE = 410;
 constexpr int32_t CHECK_INVALID_HOST = 2000;
 // A secure server whose certificate did not verify: the page may be there or not.
 constexpr int32_t CHECK_CERTIFICATE = 2001;
+// A permanent redirect that could not be followed to its end (a loop, too many hops, a
+// Location that is no web address): the new address is unknown, so it is no problem.
+constexpr int32_t CHECK_REDIRECT_UNFOLLOWED = 2002;
+// A server that refused an automated check (a login, a rate limit, a bot wall): the result
+// is this base plus the status the server gave (3401, 3403, 3429, 3503, 3999). The page
+// could not be verified; such a link is never a problem and never deleted.
+constexpr int32_t CHECK_BLOCKED_BASE = 3000;
+inline bool IsBlockedResult(int32_t result) {
+  return result > CHECK_BLOCKED_BASE && result < CHECK_BLOCKED_BASE + 1000;
+}
 
 // The results the results dialog lists in its not-found group (offered Delete, Shift and
 // Leave), and all the results it lists (that group and the moved links).
 inline bool IsNotFoundGroupResult(int32_t result) {
-  return result == CHECK_NOT_FOUND || result == CHECK_FORBIDDEN || result == CHECK_INVALID_HOST ||
-         result == CHECK_CERTIFICATE;
+  return result == CHECK_NOT_FOUND || result == CHECK_GONE || result == CHECK_FORBIDDEN ||
+         result == CHECK_INVALID_HOST || result == CHECK_CERTIFICATE;
 }
 inline bool IsProblemResult(int32_t result) {
   return result == CHECK_MOVED || IsNotFoundGroupResult(result);
@@ -96,6 +107,9 @@ struct LinkEntry : Node {
   TimeValue lastModified = 0;
   int32_t action = ACTION_LEAVE;
   TextString newUrl;
+  // A worker asked a server about this link in this run (written by that worker only, read
+  // after it has been joined); a link without an answer keeps CHECK_NONE but was checked.
+  bool probed = false;
 
   // What the stores carry beyond the fields above, kept so that a save destroys nothing:
   // the other attributes of a bookmark line, in their original order and text (written

@@ -29,6 +29,7 @@ void Settings::setDefaults() {
   threadCount = 2;
   timeout = 30;
   retries = 5;
+  hostThreads = 4;
   bookmarkHeader.release();
   bookmarkDescription.release();
   bookmarkHeading.release();

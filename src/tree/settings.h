@@ -35,6 +35,9 @@ struct Settings {
   uint32_t threadCount;
   uint32_t timeout;
   uint32_t retries;
+  // At most this many links of one host are checked at the same moment (1 to 64). Read from
+  // the registry key only; the Settings dialog does not show it.
+  uint32_t hostThreads;
   // The <META ...> tags of the bookmark file's header as the reader found them, each followed
   // by CR LF; the writer puts them back after the DOCTYPE line. Never stored in the registry.
   TextString bookmarkHeader;

@@ -118,6 +118,8 @@ TEST(CliOptionsTest, WrongArgumentsAreRefusedWithOneLine) {
       {"--yes=1"},
       {"--bookmarks", ""},
       {"--favorites", "/" + std::string(600, 'd')},
+      {"--report"},
+      {"--report="},
   };
   for (const auto& args : wrong) {
     CliOptions options;

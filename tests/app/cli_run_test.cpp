@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -93,6 +94,7 @@ class CliRunTest : public ::testing::Test {
     server_.setReply("/moved", HttpTestServer::Reply::Status(
                                    "HTTP/1.0 301 Moved Permanently",
                                    "Location: http://127.0.0.1:" + port_ + "/new-home\r\n"));
+    server_.setReply("/new-home", HttpTestServer::Reply::Status("HTTP/1.0 200 OK"));
     server_.setReply("/moved-nowhere",
                      HttpTestServer::Reply::Status("HTTP/1.0 301 Moved Permanently"));
     server_.setReply("/forbidden", HttpTestServer::Reply::Status("HTTP/1.0 403 Forbidden"));
@@ -170,8 +172,7 @@ TEST_F(CliRunTest, WhereTheProgramWouldAskTheRowsArePrintedAndCancelSavesNothing
                      "Gone page\tBook\tNot found\tLeave\t" + host + "/gone\t\n" +
                      "Gone too\tFav\tNot found\tLeave\t" + host + "/gone-too\t\n" +
                      "Moved page\tBook\tMoved\tLeave\thttp://links.test:" + port_ + "/moved\t" +
-                     host + "/new-home\n" + "Moved without a new home\tBook\tMoved\tLeave\t" +
-                     host + "/moved-nowhere\t\n" +
+                     host + "/new-home\n" +
                      "Nowhere\tBook\tInvalid host\tLeave\thttp://no-such-host.test/\t\n";
   std::string summary = "don't work.\n\n";
   size_t at = out_.find(summary);
@@ -186,6 +187,81 @@ TEST_F(CliRunTest, WhereTheProgramWouldAskTheRowsArePrintedAndCancelSavesNothing
                              "Favorites...\n"),
             std::string::npos)
       << out_;
+}
+
+// A mixed run, every link's outcome in the report as the actions were taken.
+TEST_F(CliRunTest, ReportHasOneRowPerCheckedLinkWithTheActionTaken) {
+  UseTestStores();
+  std::vector<std::string> args = StoreArgs();
+  for (const char* more : {"--broken", "shift", "--moved", "update", "--report"})
+    args.push_back(more);
+  args.push_back((dir_ / "r.csv").string());
+  EXPECT_EQ(Run(args), CLI_EXIT_PROBLEMS);
+  std::string host = "http://127.0.0.1:" + port_;
+  std::string csv = ReadWhole(dir_ / "r.csv");
+  EXPECT_EQ(csv.substr(0, csv.find('\n') + 1),
+            "store,folder,name,address,status,verdict,new_address,action\n");
+  for (const std::string& row : std::vector<std::string>{
+           "Bookmarks,,Working page," + host + "/ok,200,OK,,none\n",
+        "Bookmarks,Tools,Moved page,http://links.test:" + port_ + "/moved,301,Moved," + host +
+            "/new-home,updated\n",
+        "Bookmarks,Tools,Moved without a new home," + host +
+            "/moved-nowhere,,Redirect not followed,,none\n",
+        "Bookmarks,,Nowhere,http://no-such-host.test/,,Invalid host,,shifted to Broken Links\n",
+        "Favorites,,Forbidden page," + host + "/forbidden,403,Blocked,,none\n"})
+    EXPECT_NE(csv.find(row), std::string::npos) << row << csv;
+  size_t rows = 0;
+  for (char c : csv) rows += c == '\n';
+
+  // The same rows as JSON, and on the standard output after the log.
+  UseTestStores();
+  args.back() = (dir_ / "r.json").string();
+  EXPECT_EQ(Run(args), CLI_EXIT_PROBLEMS);
+  nlohmann::json json = nlohmann::json::parse(ReadWhole(dir_ / "r.json"));
+  ASSERT_TRUE(json.is_array());
+  EXPECT_EQ(json.size(), rows - 1);
+  EXPECT_EQ(json[0]["name"], "Working page");
+  EXPECT_EQ(json[0]["status"], 200);
+  UseTestStores();
+  args.back() = "-";
+  EXPECT_EQ(Run(args), CLI_EXIT_PROBLEMS);
+  size_t heading = out_.find("\nstore,folder,name,address,status,verdict,new_address,action\n");
+  ASSERT_NE(heading, std::string::npos);
+  EXPECT_LT(out_.find("Complete!"), heading);
+}
+
+// Every name fails to resolve: from five links on, that is no network, not dead links.
+TEST_F(CliRunTest, WithoutAnyAnswerNothingIsChangedOrSaved) {
+  SetNetResolver(NetResolverFromTable({}));
+  for (int links : {4, 5}) {
+    std::string text = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<DL><p>\r\n";
+    for (int i = 0; i < links; ++i)
+      text += "<DT><A HREF=\"http://site" + std::to_string(i) + ".test/\">S</A>\r\n";
+    text += "</DL><p>\r\n";
+    WriteWhole(dir_ / "b.htm", text);
+    fs::remove(dir_ / "b.htm.bak");
+    int status = Run({"--bookmarks", (dir_ / "b.htm").string(), "--broken", "delete", "--report",
+                      (dir_ / "r.csv").string()});
+    std::string csv = ReadWhole(dir_ / "r.csv");
+    if (links == 4) {
+      EXPECT_EQ(status, CLI_EXIT_PROBLEMS);
+      EXPECT_NE(ReadWhole(dir_ / "b.htm"), text);  // the invalid hosts were deleted
+      EXPECT_NE(csv.find(",Invalid host,,deleted\n"), std::string::npos) << csv;
+      continue;
+    }
+    EXPECT_EQ(status, CLI_EXIT_ABORTED);
+    EXPECT_EQ(ReadWhole(dir_ / "b.htm"), text);
+    EXPECT_FALSE(fs::exists(dir_ / "b.htm.bak"));
+    std::string ending =
+        "No server answered any of the 5 links checked: the network seems unreachable, so "
+        "nothing was changed.\n";
+    ASSERT_GE(out_.size(), ending.size()) << out_;
+    EXPECT_EQ(out_.substr(out_.size() - ending.size()), ending);
+    EXPECT_EQ(out_.find("Saving"), std::string::npos);
+    EXPECT_NE(err_.find("the network seems unreachable"), std::string::npos);
+    EXPECT_EQ(csv.find("Invalid host"), std::string::npos);
+    EXPECT_NE(csv.find(",No answer,,none\n"), std::string::npos) << csv;
+  }
 }
 
 TEST_F(CliRunTest, ExitStatusAndWhyNothingWasChecked) {
@@ -748,7 +824,7 @@ TEST_F(CliProgramTest, CtrlCAbortsAfterTheWorkersAndSavesNothing) {
   std::string problem = "Not found: " + server_.url("/held") + "\n";
   EXPECT_NE(out.find("\nAborted!\n" + problem + problem), std::string::npos) << out;
   EXPECT_EQ(out.find("broken lin"), std::string::npos);
-  EXPECT_EQ(server_.requestCount(), 2u);
+  EXPECT_EQ(server_.requestCount(), 4u);  // each asked with HEAD, then with GET
   EXPECT_EQ(ReadWhole(dir_ / "held.htm"), before);
 }
 

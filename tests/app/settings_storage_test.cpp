@@ -228,6 +228,10 @@ TEST_F(SettingsStorageTest, StoredThreadsAreClamped) {
     Own("Threads", c[0]);
     EXPECT_TRUE(LoadSettings());
     EXPECT_EQ(record_.threadCount, c[1]) << c[0];
+    // The hidden limit per host follows the same range.
+    Own("HostThreads", c[0]);
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(record_.hostThreads, c[1]) << c[0];
   }
 }
 

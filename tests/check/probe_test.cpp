@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "check/clean_run_state.h"
 #include "check/recording_window.h"
 #include "support/http_test_server.h"
 #include "tree/settings.h"
@@ -78,6 +79,7 @@ TEST_F(ProbeTest, OkReplyIsLoggedAndRecordedWithTheLinksOwnHost) {
 }
 
 TEST_F(ProbeTest, AddressIsTakenApartAsServersExpect) {
+  server_.setDefaultReply(Reply::Status("HTTP/1.0 200 OK"));
   // Any letter case of the scheme; only what follows the last '#' goes.
   probe("HTTP://Web.Test:" + portText() + "/a#b#c");
   ASSERT_EQ(server_.requests().size(), 1u);
@@ -112,40 +114,47 @@ TEST_F(ProbeTest, OtherSchemesAreNeverChecked) {
 }
 
 TEST_F(ProbeTest, MovedWithLowerCaseLocationAfterOtherHeaders) {
+  server_.setDefaultReply(Reply::Status("HTTP/1.0 200 OK"));
   server_.setReply("/old", Reply::Status("HTTP/1.1 301 Moved Permanently",
                                          "Date: today\r\nHTTP-Version-Note: x\r\n"
-                                         "location: http://other.test/new\r\nServer: s\r\n"));
+                                         "location: " + web("/new") + "\r\nServer: s\r\n"));
   probe(web("/old#top"));
   EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED);
-  EXPECT_STREQ(entry_->newUrl.c_str(), "http://other.test/new");
+  EXPECT_STREQ(entry_->newUrl.c_str(), web("/new").c_str());
   EXPECT_EQ(window_.problems(), "Moved: " + web("/old#top") + "\r\n");
   EXPECT_NE(window_.log().find("7: HTTP/1.1 301 Moved Permanently\r\n"), std::string::npos);
 }
 
-TEST_F(ProbeTest, MovedWithoutUsableLocationKeepsTheNewAddressEmpty) {
+TEST_F(ProbeTest, MovedWithoutUsableLocationIsNoProblem) {
   server_.setReply("/none", Reply::Status("HTTP/1.0 301 Moved", "Server: s\r\n"));
   server_.setReply("/nospace", Reply::Status("HTTP/1.0 301 Moved", "Location:http://x.test/\r\n"));
   for (const char* path : {"/none", "/nospace"}) {
     probe(web(path));
-    EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED) << path;
+    EXPECT_EQ(entry_->checkResult.load(), CHECK_REDIRECT_UNFOLLOWED) << path;
     EXPECT_STREQ(entry_->newUrl.c_str(), "") << path;
+    EXPECT_NE(window_.log().find("7: Redirect not followed: the server gave no new address\r\n"),
+              std::string::npos);
   }
+  EXPECT_EQ(window_.problems(), "");
 }
 
 TEST_F(ProbeTest, LocationBecomesSafeAbsoluteAddress) {
+  server_.setDefaultReply(Reply::Status("HTTP/1.0 200 OK"));
   server_.setReply("/dir/rel", Reply::Status("HTTP/1.0 301 M", "Location: ../up/page?x=1\r\n"));
   probe(web("/dir/rel"));
   EXPECT_STREQ(entry_->newUrl.c_str(), web("/up/page?x=1").c_str());
 
   server_.setReply(
-      "/inject", Reply::Status("HTTP/1.0 301 M", "Location: http://x.test/a b\"><script>\x01\r\n"));
+      "/inject", Reply::Status("HTTP/1.0 301 M", "Location: /a b\"><script>\x01\r\n"));
   probe(web("/inject"));
-  EXPECT_STREQ(entry_->newUrl.c_str(), "http://x.test/a%20b%22%3E%3Cscript%3E%01");
+  EXPECT_STREQ(entry_->newUrl.c_str(), web("/a%20b%22%3E%3Cscript%3E%01").c_str());
+  // The target is asked for in its safe form.
+  EXPECT_EQ(server_.requests().back().target, "/a%20b%22%3E%3Cscript%3E%01");
 }
 
 TEST_F(ProbeTest, OnlyAbsoluteWebAddressesBecomeTheNewAddress) {
   struct Case {
-    const char* location;
+    std::string location;
     std::string expected;  // empty: refused
   } cases[] = {
       {"javascript:alert(document.cookie)", ""},
@@ -159,27 +168,30 @@ TEST_F(ProbeTest, OnlyAbsoluteWebAddressesBecomeTheNewAddress) {
       {"https:/one-slash", ""},
       {"http://", ""},
       {"http://user@:81/x", ""},
-      {"HTTPS://Secure.test/p", "HTTPS://Secure.test/p"},
-      {"http://[::1]:8080/v6", "http://[::1]:8080/v6"},
-      {"//other.test/x", "http://other.test/x"},
+      {"HTTP://Web.test:" + portText() + "/p", "HTTP://Web.test:" + portText() + "/p"},
+      {"//web.test:" + portText() + "/x", "http://web.test:" + portText() + "/x"},
       {"/abs?q", web("/abs?q")},
   };
+  server_.setDefaultReply(Reply::Status("HTTP/1.0 200 OK"));
   for (auto& c : cases) {
     server_.setReply(
         "/m", Reply::Status("HTTP/1.0 301 Moved", std::string("Location: ") + c.location + "\r\n"));
     window_.inspect([](RecordingControls& controls) { return controls.texts.clear(), 0; });
     probe(web("/m"));
-    EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED) << c.location;
+    EXPECT_EQ(entry_->checkResult.load(),
+              c.expected.empty() ? CHECK_REDIRECT_UNFOLLOWED : CHECK_MOVED)
+        << c.location;
     EXPECT_EQ(entry_->newUrl.c_str(), c.expected) << c.location;
-    bool refusedLine =
-        window_.log().find("7: New address refused (not a web address) - ") != std::string::npos;
+    bool refusedLine = window_.log().find("7: Redirect not followed: not a web address - ") !=
+                       std::string::npos;
     EXPECT_EQ(refusedLine, c.expected.empty()) << c.location << "\n" << window_.log();
   }
 }
 
 TEST_F(ProbeTest, LongLocationIsKeptWholeUpToTheLimitAndRefusedBeyond) {
-  std::string longPath = "http://x.test/" + std::string(6000, 'a');
+  std::string longPath = web("/") + std::string(6000, 'a');
   server_.setReply("/long", Reply::Status("HTTP/1.0 301 M", "Location: " + longPath + "\r\n"));
+  server_.setReply("/" + std::string(6000, 'a'), Reply::Status("HTTP/1.0 200 OK"));
   probe(web("/long"));
   EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED);
   EXPECT_STREQ(entry_->newUrl.c_str(), longPath.c_str());
@@ -187,16 +199,18 @@ TEST_F(ProbeTest, LongLocationIsKeptWholeUpToTheLimitAndRefusedBeyond) {
   std::string tooLong = "http://x.test/" + std::string(PROBE_MAX_LOCATION, 'b');
   server_.setReply("/toolong", Reply::Status("HTTP/1.0 301 M", "Location: " + tooLong + "\r\n"));
   probe(web("/toolong"));
-  EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED);
+  EXPECT_EQ(entry_->checkResult.load(), CHECK_REDIRECT_UNFOLLOWED);
   EXPECT_STREQ(entry_->newUrl.c_str(), "");
-  EXPECT_NE(window_.log().find("7: New address refused (longer than 8192 characters)\r\n"),
+  EXPECT_NE(window_.log().find("7: Redirect not followed: the new address is longer than 8192 "
+                               "characters\r\n"),
             std::string::npos);
 }
 
 TEST_F(ProbeTest, ForbiddenDependsOnTheOption) {
+  // Without the option a 403 is a server that refuses a program: blocked, never a problem.
   server_.setReply("/f", Reply::Status("HTTP/1.0 403 Forbidden"));
   probe(web("/f"));
-  EXPECT_EQ(entry_->checkResult.load(), CHECK_NONE);
+  EXPECT_EQ(entry_->checkResult.load(), CHECK_BLOCKED_BASE + 403);
   EXPECT_NE(entry_->lastVisit, 0);
   EXPECT_EQ(window_.problems(), "");
   own_.flags |= FLAG_FORBIDDEN_AS_NOT_FOUND;
@@ -242,6 +256,7 @@ TEST_F(ProbeTest, TrickledReplyIsReadAcrossReceives) {
   reply.parts = {"HTTP/1.0 3", "01 Moved\r\nX-A: 1\r", "\nLocat", "ion: /n", "ew\r\n\r\n"};
   reply.pauseMs = 5;
   server_.setReply("/t", reply);
+  server_.setReply("/new", Reply::Status("HTTP/1.0 200 OK"));
   probe(web("/t"));
   EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED);
   EXPECT_STREQ(entry_->newUrl.c_str(), web("/new").c_str());
@@ -255,7 +270,7 @@ TEST_F(ProbeTest, EndlessHeadersStopAtTheLimits) {
       Reply::Raw("HTTP/1.0 301 Moved\r\n" + manyLines + "Location: http://late.test/\r\n\r\n");
   server_.setReply("/lines", moved);
   probe(web("/lines"));
-  EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED);
+  EXPECT_EQ(entry_->checkResult.load(), CHECK_REDIRECT_UNFOLLOWED);
   EXPECT_STREQ(entry_->newUrl.c_str(), "");
 
   std::string bigLines;
@@ -402,6 +417,179 @@ TEST_F(ProbeTest, ThreadStatusFollowsTheSteps) {
   probe("http://web.test/x");
   EXPECT_EQ(window_.inspect([](RecordingControls& c) { return c.rows[0].cells[1]; }),
             "Waiting for reply");
+}
+
+// Each hop of a chain is scripted at its own target; the verdict comes from the whole chain.
+TEST_F(ProbeTest, RedirectChainsGiveOneVerdict) {
+  auto to = [](int status, const std::string& location) {
+    return Reply::Status("HTTP/1.1 " + std::to_string(status) + " R", "Location: " + location + "\r\n");
+  };
+  Reply ok = Reply::Status("HTTP/1.1 200 OK");
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, Reply>> script;
+    int32_t result;
+    std::string newUrl;
+    const char* logged;  // a line the log must hold, after the number
+  } cases[] = {
+      {"301 301 200", {{"/a", to(301, "/b")}, {"/b", to(301, web("/c"))}, {"/c", ok}},
+       CHECK_MOVED, web("/c"), "Following the redirect to " },
+      {"308 200", {{"/a", to(308, "/c")}, {"/c", ok}}, CHECK_MOVED, web("/c"), "HTTP/1.1 308 R"},
+      {"the new address keeps the Location's fragment, the request does not",
+       {{"/a", to(301, "/c#part")}, {"/c", ok}}, CHECK_MOVED, web("/c#part"),
+       "Following the redirect to "},
+      {"301 302 200: the temporary hop is not the new address",
+       {{"/a", to(301, "/b")}, {"/b", to(302, "/c")}, {"/c", ok}}, CHECK_MOVED, web("/b"), ""},
+      {"301 404", {{"/a", to(301, "/x")}}, CHECK_NOT_FOUND, "", ""},
+      {"302 410", {{"/a", to(302, "/x")}, {"/x", Reply::Status("HTTP/1.1 410 Gone")}}, CHECK_GONE,
+       "", ""},
+      {"301 to a host that is not found", {{"/a", to(301, "http://nowhere.test/")}},
+       CHECK_INVALID_HOST, "", "Host not found - nowhere.test"},
+      {"302 200", {{"/a", to(302, "/c")}, {"/c", ok}}, 302, "", ""},
+      {"307 blocked", {{"/a", to(307, "/c")}, {"/c", Reply::Status("HTTP/1.1 401 No")}}, 307, "",
+       ""},
+      {"loop", {{"/a", to(301, "/b")}, {"/b", to(301, web("/a"))}}, CHECK_REDIRECT_UNFOLLOWED, "",
+       "Redirect not followed: it leads in a circle back to "},
+      {"5 redirects are followed",
+       {{"/a", to(301, "/1")}, {"/1", to(301, "/2")}, {"/2", to(301, "/3")}, {"/3", to(301, "/4")},
+        {"/4", to(301, "/5")}, {"/5", ok}},
+       CHECK_MOVED, web("/5"), ""},
+      {"6 redirects are too many",
+       {{"/a", to(301, "/1")}, {"/1", to(301, "/2")}, {"/2", to(301, "/3")}, {"/3", to(301, "/4")},
+        {"/4", to(301, "/5")}, {"/5", to(301, "/6")}, {"/6", ok}},
+       CHECK_REDIRECT_UNFOLLOWED, "", "Redirect not followed: more than 5 redirects"},
+      {"302 to another scheme", {{"/a", to(302, "data:text/html,x")}}, 302, "",
+       "Redirect not followed: not a web address - data:text/html,x"},
+  };
+  for (auto& c : cases) {
+    HttpTestServer server;
+    std::string base = "http://web.test:" + std::to_string(server.port());
+    for (auto& [target, reply] : c.script) {
+      // The script names the fixture's server; the chain runs on this one.
+      Reply r = reply;
+      for (std::string& part : r.parts) {
+        size_t at = part.find(web(""));
+        if (at != std::string::npos) part.replace(at, web("").size(), base);
+      }
+      server.setReply(target, r);
+    }
+    window_.inspect([](RecordingControls& controls) { return controls.texts.clear(), 0; });
+    probe(base + "/a");
+    std::string expectedUrl = c.newUrl;
+    if (!expectedUrl.empty()) expectedUrl.replace(0, web("").size(), base);
+    EXPECT_EQ(entry_->checkResult.load(), c.result) << c.name << "\n" << window_.log();
+    EXPECT_EQ(entry_->newUrl.c_str(), expectedUrl) << c.name;
+    EXPECT_NE(window_.log().find(std::string("7: ") + c.logged), std::string::npos)
+        << c.name << "\n" << window_.log();
+    EXPECT_EQ(window_.problems().empty(), !IsProblemResult(c.result)) << c.name;
+  }
+}
+
+TEST_F(ProbeTest, EveryHopGoesThroughTheProxy) {
+  own_.flags |= FLAG_USE_PROXY;
+  CopySettingsText(own_.proxyHost, "proxy.test");
+  own_.proxyPort = server_.port();
+  server_.setProxyMode(true);
+  server_.setReply("http://web.test/old",
+                   Reply::Status("HTTP/1.0 301 M", "Location: http://web.test/new\r\n"));
+  server_.setReply("http://web.test/new", Reply::Status("HTTP/1.0 200 OK"));
+  probe("http://web.test/old");
+  EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED);
+  EXPECT_STREQ(entry_->newUrl.c_str(), "http://web.test/new");
+  auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].target, "http://web.test/new");
+}
+
+// HEAD first; GET once when HEAD is refused or would condemn the link, and GET decides.
+TEST_F(ProbeTest, GetIsAskedBeforeALinkIsCalledBroken) {
+  Reply ok = Reply::Status("HTTP/1.1 200 OK");
+  // A GET reply goes on with a body and never closes: only the headers may be read.
+  ok.parts.push_back(std::string(100000, 'b'));
+  ok.keepOpen = true;
+  struct Case {
+    const char* head;
+    Reply get;
+    int32_t result;
+    const char* logged;
+  } cases[] = {
+      {"HTTP/1.1 405 Method Not Allowed", ok, 200, "HEAD refused, asking with GET..."},
+      {"HTTP/1.1 501 Not Implemented", ok, 200, "HEAD refused, asking with GET..."},
+      {"HTTP/1.1 404 Not Found", ok, 200, "Asking once more with GET before calling it broken..."},
+      {"HTTP/1.1 404 Not Found", Reply::Status("HTTP/1.1 404 Not Found"), CHECK_NOT_FOUND, ""},
+      {"HTTP/1.1 410 Gone", Reply::Status("HTTP/1.1 410 Gone"), CHECK_GONE, ""},
+  };
+  for (auto& c : cases) {
+    server_.setReplies("/p", {Reply::Status(c.head), c.get});
+    size_t before = server_.requestCount();
+    window_.inspect([](RecordingControls& controls) { return controls.texts.clear(), 0; });
+    probe(web("/p"));
+    EXPECT_EQ(entry_->checkResult.load(), c.result) << c.head;
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), before + 2) << c.head;
+    EXPECT_EQ(requests[before].method, "HEAD");
+    EXPECT_EQ(requests[before + 1].method, "GET");
+    EXPECT_NE(window_.log().find(std::string("7: ") + c.logged), std::string::npos) << c.head;
+  }
+  EXPECT_EQ(window_.problems(), "Gone: " + web("/p") + "\r\n");
+}
+
+// Servers that refuse a program: the status is kept, the link is never a problem.
+TEST_F(ProbeTest, BlockedAnswersAreKeptApart) {
+  own_.flags |= FLAG_FORBIDDEN_AS_NOT_FOUND;
+  struct Case {
+    Reply reply;
+    int32_t result;
+    size_t requests;
+  } cases[] = {
+      {Reply::Status("HTTP/1.1 401 Unauthorized"), CHECK_BLOCKED_BASE + 401, 1},
+      {Reply::Status("HTTP/1.1 429 Too Many"), CHECK_BLOCKED_BASE + 429, 1},
+      {Reply::Status("HTTP/1.1 999 Request denied"), CHECK_BLOCKED_BASE + 999, 1},
+      // The bot-check marker wins over the 403 option, and no GET is asked.
+      {Reply::Status("HTTP/1.1 403 Forbidden", "cf-mitigated: challenge\r\n"),
+       CHECK_BLOCKED_BASE + 403, 1},
+      {Reply::Status("HTTP/1.1 503 Unavailable", "CF-Mitigated:  Challenge \r\n"),
+       CHECK_BLOCKED_BASE + 503, 1},
+      {Reply::Status("HTTP/1.1 503 Unavailable"), 503, 1},
+      {Reply::Status("HTTP/1.1 429 Too Many", "Retry-After: 3600\r\n"), CHECK_BLOCKED_BASE + 429,
+       1},
+      {Reply::Status("HTTP/1.1 503 Unavailable", "Retry-After: Fri, 31 Dec 2100 23:59:59 GMT\r\n"),
+       CHECK_BLOCKED_BASE + 503, 1},
+      // A date already past is no wait at all: asked again at once.
+      {Reply::Status("HTTP/1.1 503 Unavailable", "Retry-After: Sun, 06 Nov 1994 08:49:37 GMT\r\n"),
+       200, 2},
+  };
+  for (auto& c : cases) {
+    server_.setReplies("/b", {c.reply, Reply::Status("HTTP/1.1 200 OK")});
+    size_t before = server_.requestCount();
+    window_.inspect([](RecordingControls& controls) { return controls.texts.clear(), 0; });
+    probe(web("/b"));
+    std::string head = c.reply.parts[0].substr(0, c.reply.parts[0].find('\r'));
+    EXPECT_EQ(entry_->checkResult.load(), c.result) << head;
+    EXPECT_EQ(server_.requestCount(), before + c.requests) << head;
+    EXPECT_EQ(window_.log().find("7: The server refused an automated check") != std::string::npos,
+              IsBlockedResult(c.result))
+        << head;
+  }
+  EXPECT_EQ(window_.problems(), "");
+}
+
+TEST_F(ProbeTest, RetryAfterIsWaitedOutOnceAndAnAbortEndsTheWait) {
+  server_.setReplies("/busy", {Reply::Status("HTTP/1.1 429 Slow down", "Retry-After: 1\r\n"),
+                               Reply::Status("HTTP/1.1 200 OK")});
+  probe(web("/busy"));
+  EXPECT_EQ(entry_->checkResult.load(), 200);
+  EXPECT_EQ(server_.requestCount(), 2u);
+  EXPECT_NE(window_.log().find("7: The server is busy: waiting 1 second as it asks...\r\n"),
+            std::string::npos);
+
+  server_.setReplies("/busy", {Reply::Status("HTTP/1.1 503 Later", "Retry-After: 60\r\n"),
+                               Reply::Status("HTTP/1.1 200 OK")});
+  abortRequested.store(true);
+  probe(web("/busy"));
+  abortRequested.store(false);
+  EXPECT_EQ(entry_->checkResult.load(), CHECK_NONE);
+  EXPECT_EQ(server_.requestCount(), 3u);
 }
 
 TEST(ResolveReference, FollowsTheStandardExamples) {

@@ -60,6 +60,7 @@ TEST_F(SecureProbeTest, RepliesOverTlsAreReadAsOverPlainConnections) {
   server.setTls(authority_->issue({"127.0.0.1", "localhost"}));
   server.setReply("/ok?q", Reply::Status("HTTP/1.0 200 OK"));
   server.setReply("/old", Reply::Status("HTTP/1.1 301 Moved", "Location: /new\r\n"));
+  server.setReply("/new", Reply::Status("HTTP/1.0 200 OK"));
 
   probe(at("LocalHost", server, "/ok?q#frag"));
   EXPECT_EQ(window_.log(), "3: Connecting to LocalHost:" + std::to_string(server.port()) +
@@ -122,6 +123,29 @@ TEST_F(SecureProbeTest, CertificateFailuresAreAVerdictOfTheirOwn) {
         << window_.log();
     EXPECT_EQ(window_.problems(), "Certificate: " + url + "\r\n");
     EXPECT_EQ(server.requestCount(), 0u) << c.reason;
+  }
+}
+
+// Each hop makes its own secure connection: a plain address that moved to a secure one is
+// moved when that server verifies, and a certificate problem when it does not.
+TEST_F(SecureProbeTest, EveryHopOfARedirectIsCheckedAsASecureLinkWouldBe) {
+  for (CertificateKind kind : {CertificateKind::Valid, CertificateKind::Expired}) {
+    HttpTestServer secure;
+    secure.setTls(authority_->issue({"localhost"}, kind));
+    secure.setDefaultReply(Reply::Status("HTTP/1.0 200 OK"));
+    HttpTestServer plain;
+    std::string target = at("localhost", secure, "/home");
+    plain.setReply("/old", Reply::Status("HTTP/1.0 301 M", "Location: " + target + "\r\n"));
+    probe(plain.url("/old"));
+    if (kind == CertificateKind::Valid) {
+      EXPECT_EQ(entry_->checkResult.load(), CHECK_MOVED) << window_.log();
+      EXPECT_EQ(entry_->newUrl.c_str(), target);
+      EXPECT_EQ(secure.requestCount(), 1u);
+    } else {
+      EXPECT_EQ(entry_->checkResult.load(), CHECK_CERTIFICATE) << window_.log();
+      EXPECT_TRUE(logHas("3: Certificate problem - certificate has expired\r\n"));
+      EXPECT_EQ(secure.requestCount(), 0u);
+    }
   }
 }
 

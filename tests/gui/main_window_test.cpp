@@ -175,6 +175,7 @@ TEST_F(MainWindowTest, FirstStartAsksForTheSettingsAndSavesAllNineValues) {
 
 TEST_F(MainWindowTest, CleanRunEndsWithTheResultsDialogWhoseOkSaves) {
   server_.setReply("/ok", HttpTestServer::Reply::Status("HTTP/1.0 200 OK"));
+  server_.setReply("/new-home", HttpTestServer::Reply::Status("HTTP/1.0 200 OK"));
   server_.setReply("/moved",
                    HttpTestServer::Reply::Status("HTTP/1.0 301 Moved Permanently",
                                                  "Location: " + server_.url("/new-home") + "\r\n"));

@@ -103,6 +103,25 @@ TEST_F(ReportResultsTest, SummaryPluralsForbiddenStatusAndTruncatedPercentage) {
             "hosts (3 in total). 7% of your links don't work.\r\n\r\n");
 }
 
+// Gone counts as broken and is deleted like it; a blocked link is counted on a line of its
+// own and never gets the broken links' action.
+TEST_F(ReportResultsTest, GoneIsBrokenAndBlockedLinksAreCountedApart) {
+  HeadlessMainWindow main;
+  record_.flags = FLAG_BROKEN_DELETE;
+  LinkEntry* gone = Link(tree_, "a", "http://a/", SOURCE_BOOKMARKS, CHECK_GONE);
+  LinkEntry* walled = Link(tree_, "b", "http://b/", SOURCE_BOOKMARKS, CHECK_BLOCKED_BASE + 403);
+  Link(tree_, "c", "http://c/", SOURCE_BOOKMARKS, CHECK_BLOCKED_BASE + 429);
+  Link(tree_, "d", "http://d/", SOURCE_BOOKMARKS, CHECK_REDIRECT_UNFOLLOWED);
+  EXPECT_EQ(ReportResults(main.window, tree_, 4), 1);
+  EXPECT_EQ(main.log(),
+            "Found 1 broken link (Status 404/410), 0 moved links (Status 301),\r\nand 0 invalid "
+            "hosts (1 in total). 25% of your links don't work.\r\n\r\n"
+            "2 links could not be verified: the server refused an automated check (they are "
+            "left as they were).\r\n\r\n");
+  EXPECT_EQ(gone->action, ACTION_DELETE);
+  EXPECT_EQ(walled->action, ACTION_LEAVE);
+}
+
 TEST_F(ReportResultsTest, PercentageIsAtLeastOneAndZeroCountIsSafe) {
   HeadlessMainWindow main;
   record_.flags = 0;

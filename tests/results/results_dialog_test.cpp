@@ -138,6 +138,10 @@ TEST_F(ResultsDialogTest, CellTextsFollowTheEntry) {
   AddLink(tree_, "d moved", "http://4.test/", CHECK_MOVED, 3, ACTION_UPDATE, "http://4.test/new");
   AddLink(tree_, "e moved", "http://5.test/", CHECK_MOVED, SOURCE_FAVORITES, ACTION_LEAVE);
   AddLink(tree_, "f cert", "https://6.test/", CHECK_CERTIFICATE, SOURCE_BOOKMARKS, ACTION_LEAVE);
+  AddLink(tree_, "g gone", "http://7.test/", CHECK_GONE, SOURCE_BOOKMARKS, ACTION_DELETE);
+  // A link whose server refused the check is no problem: it has no row.
+  AddLink(tree_, "h walled", "http://8.test/", CHECK_BLOCKED_BASE + 403, SOURCE_BOOKMARKS,
+          ACTION_LEAVE);
   Open();
 
   std::vector<std::vector<std::string>> rows = dialog_->rows(IDC_RESULTS_LIST);
@@ -148,6 +152,7 @@ TEST_F(ResultsDialogTest, CellTextsFollowTheEntry) {
       {"d moved", "Both", "Moved", "Update", "http://4.test/", "http://4.test/new"},
       {"e moved", "Fav", "Moved", "Leave", "http://5.test/", ""},
       {"f cert", "Book", "Certificate", "Leave", "https://6.test/", ""},
+      {"g gone", "Book", "Gone", "Delete", "http://7.test/", ""},
   };
   EXPECT_EQ(rows, expected);
 

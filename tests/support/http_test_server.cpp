@@ -39,9 +39,18 @@ size_t HeadEnd(const std::string& in) {
   return std::string::npos;
 }
 
+// A Host header's name without its port, in lower case.
+std::string HostKey(const std::string& hostHeader) {
+  std::string host = hostHeader.substr(0, hostHeader.rfind(':'));
+  for (char& c : host)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return host;
+}
+
 }  // namespace
 
 struct HttpTestServer::Connection {
+  std::string host;  // whose per-host count the request is in while answering
   int fd = -1;
   std::string in;
   bool requestDone = false;
@@ -246,7 +255,16 @@ long HttpTestServer::transmit(Connection& c, const char* data, size_t size) {
 
 void HttpTestServer::setReply(const std::string& target, Reply reply) {
   std::lock_guard<std::mutex> hold(lock_);
-  replies_[target] = std::move(reply);
+  replies_[target] = {std::move(reply)};
+}
+
+void HttpTestServer::setReplies(const std::string& target, std::vector<Reply> replies) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (replies.empty()) {
+    replies_.erase(target);
+    return;
+  }
+  replies_[target] = std::move(replies);
 }
 
 void HttpTestServer::setDefaultReply(Reply reply) {
@@ -293,6 +311,20 @@ int HttpTestServer::maxConcurrent() const {
   return maxInFlight_;
 }
 
+int HttpTestServer::maxConcurrentForHost(const std::string& host) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto found = maxInFlightByHost_.find(HostKey(host));
+  return found == maxInFlightByHost_.end() ? 0 : found->second;
+}
+
+// The request on c is answered no more (lock held by caller).
+void HttpTestServer::endAnswer(Connection& c) {
+  if (!c.answering) return;
+  --inFlight_;
+  --inFlightByHost_[c.host];
+  c.answering = false;
+}
+
 void HttpTestServer::wake() {
   char byte = 1;
   ssize_t ignored = ::write(wakeWrite_, &byte, 1);
@@ -315,10 +347,17 @@ bool HttpTestServer::beginReply(Connection& c) {
   }
   auto found = replies_.find(request.target);
   if (proxyMode_ && !c.tunnelled && request.method != "CONNECT" &&
-      request.target.compare(0, 7, "http://") != 0)
+      request.target.compare(0, 7, "http://") != 0) {
     c.reply = Reply::Status("HTTP/1.0 400 Bad Request");
-  else
-    c.reply = found != replies_.end() ? found->second : defaultReply_;
+  } else if (found != replies_.end()) {
+    c.reply = found->second.front();
+    if (found->second.size() > 1) found->second.erase(found->second.begin());
+  } else {
+    c.reply = defaultReply_;
+  }
+  c.host = HostKey(request.header("Host"));
+  if (++inFlightByHost_[c.host] > maxInFlightByHost_[c.host])
+    maxInFlightByHost_[c.host] = inFlightByHost_[c.host];
   ++requestCount_;
   if (recording_) requests_.push_back(std::move(request));
   c.requestDone = true;
@@ -339,10 +378,9 @@ void HttpTestServer::serve() {
   char chunk[4096];
 
   auto finish = [this](Connection& c) {
-    if (c.answering) {
+    {
       std::lock_guard<std::mutex> hold(lock_);
-      --inFlight_;
-      c.answering = false;
+      endAnswer(c);
     }
     if (c.ssl) {
       if (!c.handshaking) SSL_shutdown(c.ssl);
@@ -393,8 +431,7 @@ void HttpTestServer::serve() {
         if (c.reply.opensTunnel && !c.tunnelled) {
           // The tunnel is open: TLS from here on, then the request from inside it.
           std::lock_guard<std::mutex> hold(lock_);
-          --inFlight_;
-          c.answering = false;
+          endAnswer(c);
           c.tunnelled = true;
           c.requestDone = false;
           c.in.clear();
@@ -406,10 +443,9 @@ void HttpTestServer::serve() {
           finish(c);
           continue;
         }
-        if (c.answering) {
+        {
           std::lock_guard<std::mutex> hold(lock_);
-          --inFlight_;
-          c.answering = false;
+          endAnswer(c);
         }
       } else if (c.due > now) {
         auto wait = std::chrono::ceil<std::chrono::milliseconds>(c.due - now).count();

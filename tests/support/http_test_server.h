@@ -12,7 +12,7 @@
 // (the default reply, 404, when none was set): every part in turn, each after pauseMs
 // milliseconds; then it closes the connection, or keeps it open and silent (keepOpen) until
 // the client closes it or the server stops. A reply with a gate waits until openGate() of
-// that name. As a proxy (setProxyMode) it answers 400 to a target that is not an absolute
+// that name. Several replies may be queued for one target (setReplies). As a proxy (setProxyMode) it answers 400 to a target that is not an absolute
 // "http://" address; replies are then set per absolute target.
 // With setTls the server speaks TLS on every connection (url() then gives "https://"); as a
 // proxy it then opens a tunnel for a CONNECT request answered by Reply::Tunnel(), speaks
@@ -80,6 +80,9 @@ class HttpTestServer {
   std::string url(const std::string& path) const;  // "http://127.0.0.1:<port>" + path
 
   void setReply(const std::string& target, Reply reply);
+  // Replies played in turn to the requests for target (any method), the last one to every
+  // request after it.
+  void setReplies(const std::string& target, std::vector<Reply> replies);
   void setDefaultReply(Reply reply);
   void setProxyMode(bool on);
   // Which protocol versions the server accepts: 1.2 and newer, 1.2 alone (whose resumed
@@ -100,11 +103,15 @@ class HttpTestServer {
   bool waitForRequests(size_t count, int timeoutMs = 20000) const;
   // The most requests that were being answered at the same moment.
   int maxConcurrent() const;
+  // The same for the requests whose Host header names host (its port and letter case
+  // ignored).
+  int maxConcurrentForHost(const std::string& host) const;
 
  private:
   struct Connection;
   void serve();
   void wake();
+  void endAnswer(Connection& c);
   bool beginReply(Connection& c);
   void startTls(Connection& c);
   long receive(Connection& c, char* data, size_t size);  // -1: nothing yet, -2: failed
@@ -123,11 +130,12 @@ class HttpTestServer {
   bool eager_ = false;
   std::shared_ptr<SSL_CTX> tls_;
   int handshakes_ = 0, resumed_ = 0;
-  std::map<std::string, Reply> replies_;
+  std::map<std::string, std::vector<Reply>> replies_;
   Reply defaultReply_;
   std::set<std::string> openGates_;
   std::vector<Request> requests_;
   size_t requestCount_ = 0;
   int inFlight_ = 0;
   int maxInFlight_ = 0;
+  std::map<std::string, int> inFlightByHost_, maxInFlightByHost_;
 };
