@@ -21,6 +21,7 @@
 #include "stores/favorites_reader.h"
 #include "support/headless_fixture.h"
 #include "tree/settings.h"
+#include "support/child_process.h"
 
 namespace fs = std::filesystem;
 
@@ -306,21 +307,9 @@ class ShiftCrashTest : public ::testing::Test {
 
   // Saves in a child, killed after delay (none: left to finish); the child's run time.
   std::chrono::microseconds SaveInChild(std::chrono::microseconds delay, bool kill) {
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ApplyActions(nullptr, tree_);
-      ::_exit(0);
-    }
-    EXPECT_GT(pid, 0);
-    if (kill) {
-      std::this_thread::sleep_for(delay);
-      ::kill(pid, SIGKILL);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                                 start);
+    auto took = RunInChild([this] { ApplyActions(nullptr, tree_); }, delay, kill);
+    EXPECT_GE(took.count(), 0) << "fork failed";
+    return took;
   }
 
   struct Census {

@@ -21,6 +21,7 @@
 #include "stores/bookmark_store.h"
 #include "support/headless_fixture.h"
 #include "tree/settings.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -360,18 +361,9 @@ TEST_F(BookmarkSaveTest, AKillAtAnyMomentLeavesTheOldFileOrTheNewOne) {
   ASSERT_NE(fresh, old);
 
   auto saveInChild = [&](std::chrono::microseconds delay, bool kill) {
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = ::fork();
-    if (pid == 0) ::_exit(WriteBookmarkFile(tree_) ? 0 : 1);
-    EXPECT_GT(pid, 0);
-    if (kill) {
-      std::this_thread::sleep_for(delay);
-      ::kill(pid, SIGKILL);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                                 start);
+    auto took = RunInChild([&] { WriteBookmarkFile(tree_); }, delay, kill);
+    EXPECT_GE(took.count(), 0) << "fork failed";
+    return took;
   };
   // What the folder holds: 1 old file, 2 new file; leftovers counted and removed; anything
   // else fails. The old file is put back.
