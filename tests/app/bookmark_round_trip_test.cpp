@@ -1,10 +1,7 @@
 // Bookmark files written the way browsers and other tools write them, taken twice through
 // the command-line program: the first run keeps what the file holds, and a second run with
 // nothing to repair changes nothing in either store.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,10 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "support/cli_program.h"
 #include "support/file_text.h"
 #include "support/http_test_server.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -44,8 +40,8 @@ size_t Count(const std::string& text, const std::string& what) {
 class BookmarkRoundTripTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    program_ = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "quillfen-cli";
-    if (!fs::exists(program_)) GTEST_SKIP() << "quillfen-cli is not built next to the tests";
+    program_ = CliProgramPath();
+    if (program_.empty()) GTEST_SKIP() << "quillfen-cli is not built next to the tests";
     dir_ = fs::temp_directory_path() / ("qf-roundtrip-" + std::to_string(::getpid()));
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "config");
@@ -58,8 +54,7 @@ class BookmarkRoundTripTest : public ::testing::Test {
 
   // One run of the program on the two stores; its exit status.
   int Run(const std::vector<std::string>& extra) {
-    std::vector<std::string> all = {program_.string(),
-                                    "--bookmarks",
+    std::vector<std::string> all = {"--bookmarks",
                                     (dir_ / "stores" / "bookmarks.htm").string(),
                                     "--favorites",
                                     (dir_ / "stores" / "favorites").string(),
@@ -72,28 +67,9 @@ class BookmarkRoundTripTest : public ::testing::Test {
                                     "--retries",
                                     "0"};
     all.insert(all.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
     // The program's settings live under a folder of the test's own.
-    std::vector<std::string> env = {"XDG_CONFIG_HOME=" + (dir_ / "config").string()};
-    for (char** e = environ; *e; ++e)
-      if (std::string(*e).rfind("XDG_CONFIG_HOME=", 0) != 0) env.push_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir_ / "out.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    int failure = posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (failure || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return WaitProgram(StartProgram(program_, all, dir_ / "out.txt", dir_ / "err.txt",
+                                    {"XDG_CONFIG_HOME=" + (dir_ / "config").string()}));
   }
 
   std::string Url(const std::string& path) { return server_.url(path); }

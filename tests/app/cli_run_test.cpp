@@ -25,6 +25,7 @@
 #include "app/cli_options.h"
 #include "platform/files.h"
 #include "platform/net.h"
+#include "support/cli_program.h"
 #include "support/chromium_files.h"
 #include "support/file_text.h"
 #include "support/http_test_server.h"
@@ -686,36 +687,17 @@ class CliProgramTest : public CliRunTest {
  protected:
   void SetUp() override {
     CliRunTest::SetUp();
-    fs::path self = fs::read_symlink("/proc/self/exe");
-    program_ = self.parent_path().parent_path() / "quillfen-cli";
-    if (!fs::exists(program_)) GTEST_SKIP() << "quillfen-cli is not built next to the tests";
+    program_ = CliProgramPath();
+    if (program_.empty()) GTEST_SKIP() << "quillfen-cli is not built next to the tests";
   }
 
   // Starts the program with its output going to files; the child's pid.
   pid_t Start(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {program_.string()};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    argv.reserve(all.size() + 1);
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir_ / "out.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    int failure = posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(failure, 0);
-    return failure ? -1 : pid;
+    pid_t pid = StartProgram(program_, args, dir_ / "out.txt", dir_ / "err.txt");
+    EXPECT_GE(pid, 0);
+    return pid;
   }
-  int Wait(pid_t pid) {
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
+  int Wait(pid_t pid) { return WaitProgram(pid); }
   int RunProgram(const std::vector<std::string>& args) {
     int status = Wait(Start(args));
     out_ = ReadWhole(dir_ / "out.txt");
