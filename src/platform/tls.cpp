@@ -218,14 +218,7 @@ TlsConnection* TlsOpen(NetSocket socket, const char* host, uint16_t port, bool r
     TlsClient& client = *connection->client;
     std::lock_guard<std::mutex> hold(client.lock);
     auto found = client.sessions.find(connection->key);
-    // Each connection resumes from a copy of its own: the kept session is then touched only
-    // under the lock, never by a handshake on another thread while a newer one replaces it.
-    if (found != client.sessions.end()) {
-      if (SSL_SESSION* copy = SSL_SESSION_dup(found->second)) {
-        SSL_set_session(ssl, copy);
-        SSL_SESSION_free(copy);  // the connection holds its own reference
-      }
-    }
+    if (found != client.sessions.end()) SSL_set_session(ssl, found->second);
   }
   SSL_set_connect_state(ssl);
   ERR_clear_error();
