@@ -410,15 +410,12 @@ bool DispatchLinks(Window* window, NodeList& list, NodeList& tree, SchedulerStat
       s.outOfMemory.store(true);
       return false;
     }
+    // The job is ours until it waits in its host's queue or a worker takes it: whatever
+    // throws before then (the freeing of a slot allocates too) must not leak it.
+    std::unique_ptr<CheckJob> owned(job);
     ++s.sequence;
     WaitingJob w{job, position, s.indexWalk};
-    HostLoad* load;
-    try {
-      load = &s.hosts[host];
-    } catch (const std::bad_alloc&) {
-      delete job;
-      throw;
-    }
+    HostLoad* load = &s.hosts[host];
     // A host at its limit: the link waits, and the walk goes on to other hosts.
     while (load->running < s.hostCap && load->waiting.empty() && s.running >= s.threadCount) {
       int32_t slot = 0;
@@ -429,19 +426,15 @@ bool DispatchLinks(Window* window, NodeList& list, NodeList& tree, SchedulerStat
     }
     if (abortRequested.load() || s.outOfMemory.load()) {
       if (s.indexWalk) s.index.settle(entry, position);
-      delete job;
       return false;
     }
     if (load->running >= s.hostCap || !load->waiting.empty()) {
-      try {
-        load->waiting.push_back(w);
-      } catch (const std::bad_alloc&) {
-        delete job;
-        throw;
-      }
+      load->waiting.push_back(w);
+      owned.release();
       ++s.waitingCount;
       continue;
     }
+    owned.release();  // start() takes it, and frees it when no worker can
     s.start(window, w, host, -1);
     if (s.outOfMemory.load()) return false;
   }
