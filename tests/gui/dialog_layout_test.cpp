@@ -161,6 +161,10 @@ TEST(DialogLayout, ResultsDialog) {
           ACTION_SHIFT);
   AddLink(tree, "Vanished host", "http://no-such-host.example/", CHECK_INVALID_HOST,
           SOURCE_FAVORITES, ACTION_LEAVE);
+  AddLink(tree, "Old gallery", "http://photos.example.org/2009/", CHECK_GONE, SOURCE_BOOKMARKS,
+          ACTION_DELETE);
+  AddLink(tree, "Home server", "https://nas.example.net/", CHECK_CERTIFICATE, SOURCE_BOOKMARKS,
+          ACTION_LEAVE);
   ResultsDialogProc proc(tree);
   ShowAndCheck(IDD_RESULTS, proc, "results");
   FreeTree(tree);
