@@ -77,8 +77,8 @@ uint32_t FoldCase(uint32_t c) {
   return c;
 }
 
-// Length of the valid UTF-8 sequence at p (0 when the bytes there are not one) and its code
-// point.
+}  // namespace
+
 size_t DecodeUtf8(const unsigned char* p, size_t left, uint32_t* code) {
   unsigned char b = p[0];
   size_t length;
@@ -129,7 +129,11 @@ void AppendUtf8(std::string& out, uint32_t code) {
   }
 }
 
-}  // namespace
+void AppendWindows1252Byte(std::string& out, unsigned char byte) {
+  uint32_t code = byte;
+  if (code >= 0x80 && code < 0xA0 && kCp1252High[code - 0x80]) code = kCp1252High[code - 0x80];
+  AppendUtf8(out, code);
+}
 
 bool IsUtf8Text(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -151,11 +155,11 @@ std::string ShownAsUtf8(std::string_view bytes) {
     uint32_t code;
     size_t length = DecodeUtf8(p, left, &code);
     if (length == 0) {
-      code = *p;
-      if (code >= 0x80 && code < 0xA0 && kCp1252High[code - 0x80]) code = kCp1252High[code - 0x80];
+      AppendWindows1252Byte(shown, *p);
       length = 1;
+    } else {
+      AppendUtf8(shown, code);
     }
-    AppendUtf8(shown, code);
     p += length;
     left -= length;
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/text.h"
 #include "stores/browser_profiles.h"
 #include "tree/settings.h"
 #include "ui/progress.h"
@@ -92,21 +93,11 @@ namespace {
 std::string WellFormedUtf8(const char* text, size_t length) {
   std::string out;
   out.reserve(length);
-  size_t i = 0;
-  while (i < length) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    bool ok = n != 0 && i + n <= length && !(n == 2 && c < 0xC2);
-    uint32_t cp = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
-    for (size_t k = 1; ok && k < n; ++k) {
-      unsigned char d = static_cast<unsigned char>(text[i + k]);
-      if ((d & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if (ok && ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-               (n == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
-      ok = false;
-    if (ok) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (size_t i = 0; i < length;) {
+    uint32_t code;
+    size_t n = DecodeUtf8(bytes + i, length - i, &code);
+    if (n) {
       out.append(text + i, n);
       i += n;
     } else {

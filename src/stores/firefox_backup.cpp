@@ -11,6 +11,7 @@
 
 #include "platform/directories.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "stores/firefox_places.h"
 
 #ifndef _WIN32
@@ -25,52 +26,6 @@ constexpr char kMagic[8] = {'m', 'o', 'z', 'L', 'z', '4', '0', '\0'};
 // A backup larger than this is no bookmark collection of a person; the bound keeps a damaged
 // size field from asking for gigabytes.
 constexpr uint32_t kMaxBackupText = 1u << 30;
-
-// Windows-1252 for the bytes 0x80 to 0x9F (the rest of the upper half is Latin-1).
-const uint16_t kCp1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                              0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                              0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                              0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// Length of the valid UTF-8 sequence at p (at most n bytes), 0 when it is not one.
-size_t Utf8Length(const unsigned char* p, size_t n) {
-  unsigned char c = p[0];
-  size_t len;
-  uint32_t min;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-    min = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    min = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (n < len) return 0;
-  uint32_t value = c & (0x3F >> (len - 1));
-  for (size_t i = 1; i < len; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (p[i] & 0x3F);
-  }
-  if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  return len;
-}
 
 // Writes the tree's bookmark side as JSON, depth first with an explicit stack (the tree may
 // nest deeply).
@@ -274,12 +229,13 @@ void AppendJsonString(std::string& out, const char* text, size_t length) {
       ++i;
       continue;
     }
-    size_t n = Utf8Length(p + i, length - i);
+    uint32_t code;
+    size_t n = DecodeUtf8(p + i, length - i, &code);
     if (n) {
       out.append(text + i, n);
       i += n;
     } else {
-      AppendUtf8(out, c < 0xA0 ? kCp1252[c - 0x80] : c);
+      AppendWindows1252Byte(out, c);
       ++i;
     }
   }
