@@ -274,15 +274,19 @@ bool IsWebAddress(const std::string& address) {
     afterScheme = 8;
   else
     return false;
-  size_t end = address.find_first_of("/?#", afterScheme);
+  return !AddressHost(address, afterScheme).empty();
+}
+
+std::string AddressHost(const std::string& address, size_t from) {
+  size_t end = address.find_first_of("/?#", from);
   if (end == std::string::npos) end = address.size();
-  std::string host = address.substr(afterScheme, end - afterScheme);
+  std::string host = address.substr(from, end - from);
   size_t at = host.rfind('@');
   if (at != std::string::npos) host.erase(0, at + 1);
   // The port goes; a bracketed address keeps its colons.
   size_t colon = host.rfind(':');
   if (colon != std::string::npos && host.find(']', colon) == std::string::npos) host.erase(colon);
-  return !host.empty();
+  return host;
 }
 
 std::string EncodeUnsafeUrlBytes(const std::string& address) {

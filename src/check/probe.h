@@ -41,6 +41,11 @@ std::string ResolveReference(const std::string& base, const std::string& referen
 // host; only such an address may replace a link in the user's files.
 bool IsWebAddress(const std::string& address);
 
+// The host an address names, as written: from `from` (just past "scheme://") up to the first
+// '/', '?' or '#', without user information and without a port (a bracketed address keeps
+// its colons). Any thread.
+std::string AddressHost(const std::string& address, size_t from);
+
 // Percent-encodes control characters, space, '"', '<' and '>', so that the address can be
 // written into a bookmark file without breaking its lines or attributes.
 std::string EncodeUnsafeUrlBytes(const std::string& address);

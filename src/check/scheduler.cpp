@@ -127,14 +127,7 @@ void ShowThreadCount(Window* window, int32_t running) {
 std::string HostKey(const TextString& url) {
   std::string text(url.c_str(), static_cast<size_t>(url.length));
   size_t start = text.find("://");
-  start = start == std::string::npos ? 0 : start + 3;
-  size_t end = text.find_first_of("/?#", start);
-  if (end == std::string::npos) end = text.size();
-  std::string host = text.substr(start, end - start);
-  size_t at = host.rfind('@');
-  if (at != std::string::npos) host.erase(0, at + 1);
-  size_t colon = host.rfind(':');
-  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) host.erase(colon);
+  std::string host = AddressHost(text, start == std::string::npos ? 0 : start + 3);
   for (char& c : host)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   return host;
