@@ -22,15 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::map<std::string, std::string> Files(const fs::path& dir) {
-  std::map<std::string, std::string> files;
-  std::error_code failure;
-  for (fs::recursive_directory_iterator it(dir, failure), end; !failure && it != end; ++it)
-    if (it->is_regular_file())
-      files[fs::relative(it->path(), dir).generic_string()] = ReadWhole(it->path());
-  return files;
-}
-
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -152,10 +143,10 @@ TEST_F(BookmarkRoundTripTest, ASecondRunChangesNothingAndTheFirstKeepsWhatTheFil
                           fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
     }
     ASSERT_EQ(Run(c.options), 0) << ReadWhole(dir_ / "out.txt") << ReadWhole(dir_ / "err.txt");
-    std::map<std::string, std::string> first = Files(dir_ / "stores");
+    std::map<std::string, std::string> first = FilesUnder(dir_ / "stores");
     c.check(first["bookmarks.htm"]);
     ASSERT_EQ(Run(c.options), 0) << ReadWhole(dir_ / "out.txt");
-    std::map<std::string, std::string> second = Files(dir_ / "stores");
+    std::map<std::string, std::string> second = FilesUnder(dir_ / "stores");
     first.erase("bookmarks.htm.bak");  // the first run's backup holds the original
     second.erase("bookmarks.htm.bak");
     EXPECT_EQ(second, first);

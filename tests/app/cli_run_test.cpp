@@ -44,15 +44,6 @@ std::string Substitute(std::string text, const std::string& from, const std::str
   return text;
 }
 
-std::map<std::string, std::string> Files(const fs::path& dir) {
-  std::map<std::string, std::string> files;
-  std::error_code failure;
-  for (fs::recursive_directory_iterator it(dir, failure), end; !failure && it != end; ++it)
-    if (it->is_regular_file())
-      files[fs::relative(it->path(), dir).generic_string()] = ReadWhole(it->path());
-  return files;
-}
-
 // Output of a command: everything written to a stream, read back.
 class Capture {
  public:
@@ -112,7 +103,7 @@ class CliRunTest : public ::testing::Test {
   // The bookmark file and Favorites folder of the clean-run test data, with this server.
   void UseTestStores() {
     fs::path input = fs::path(QF_TEST_DATA_DIR) / "cleanrun" / "input";
-    for (const auto& [name, text] : Files(input)) {
+    for (const auto& [name, text] : FilesUnder(input)) {
       WriteWhole(dir_ / name, Substitute(text, "@PORT@", port_));
       fs::last_write_time(dir_ / name,
                           fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
@@ -155,15 +146,15 @@ TEST_F(CliRunTest, WholeRunPrintsTheLogThenTheProblemsAndSaves) {
   EXPECT_EQ(Run(args), CLI_EXIT_PROBLEMS);
   EXPECT_EQ(out_, Unix(Expected("shift_log.txt") + Expected("shift_problems.txt")));
   EXPECT_EQ(err_, "");
-  EXPECT_EQ(Files(dir_ / "favorites").size(), 4u);
+  EXPECT_EQ(FilesUnder(dir_ / "favorites").size(), 4u);
   EXPECT_TRUE(fs::exists(dir_ / "favorites" / "Broken Links" / "Gone too.url"));
   // Nothing of the run's options is stored.
-  EXPECT_TRUE(Files(dir_ / "config").empty());
+  EXPECT_TRUE(FilesUnder(dir_ / "config").empty());
 }
 
 TEST_F(CliRunTest, WhereTheProgramWouldAskTheRowsArePrintedAndCancelSavesNothing) {
   UseTestStores();
-  std::map<std::string, std::string> before = Files(dir_);
+  std::map<std::string, std::string> before = FilesUnder(dir_);
   std::vector<std::string> args = StoreArgs();
   for (const char* more : {"--broken", "ask", "--moved", "ask", "--forbidden"})
     args.push_back(more);
@@ -180,7 +171,7 @@ TEST_F(CliRunTest, WhereTheProgramWouldAskTheRowsArePrintedAndCancelSavesNothing
   ASSERT_NE(at, std::string::npos) << out_;
   EXPECT_EQ(out_.substr(at + summary.size(), rows.size()), rows);
   EXPECT_EQ(out_.find("Saving"), std::string::npos);
-  EXPECT_EQ(Files(dir_), before);
+  EXPECT_EQ(FilesUnder(dir_), before);
 
   args.push_back("--yes");
   EXPECT_EQ(Run(args), CLI_EXIT_PROBLEMS);
@@ -506,7 +497,7 @@ TEST_F(CliRunTest, AFailedSaveIsLoggedEndsWithStatusFourAndKeepsTheStore) {
     WriteWhole(chromium, chromiumText);
     fs::remove(book + ".bak");
     fs::remove(chromium + ".bak");
-    std::map<std::string, std::string> before = Files(dir_);
+    std::map<std::string, std::string> before = FilesUnder(dir_);
     if (c.error)
       FailFileStep(c.step, c.nth, c.error);
     else
@@ -517,7 +508,7 @@ TEST_F(CliRunTest, AFailedSaveIsLoggedEndsWithStatusFourAndKeepsTheStore) {
     EXPECT_EQ(status, CLI_EXIT_SAVE_FAILED);
     EXPECT_NE(out_.find(c.log), std::string::npos) << out_;
     EXPECT_EQ(err_, "quillfen-cli: a save failed or was incomplete (see the log)\n");
-    std::map<std::string, std::string> after = Files(dir_);
+    std::map<std::string, std::string> after = FilesUnder(dir_);
     // A backup is made before the rename over the file: it holds the file as it is.
     for (const char* backup : {"b.htm.bak", "chromium/Bookmarks.bak"}) {
       if (!after.count(backup)) continue;
@@ -598,7 +589,7 @@ TEST_F(CliRunTest, AStoreThatCannotBeReadIsNeitherCheckedNorSaved) {
     SCOPED_TRACE(c.what);
     std::vector<std::string> args = c.args;
     for (const char* more : {"--broken", "delete", "--retries", "0"}) args.push_back(more);
-    std::map<std::string, std::string> before = Files(dir_ / "fav");
+    std::map<std::string, std::string> before = FilesUnder(dir_ / "fav");
     if (c.failRead) FailFileStep(FileStep::Read, c.failRead, EIO);
     int status = Run(args);
     ClearFileStepFailures();
@@ -608,7 +599,7 @@ TEST_F(CliRunTest, AStoreThatCannotBeReadIsNeitherCheckedNorSaved) {
     EXPECT_EQ(err_, "quillfen-cli: " + c.err + "\n");
     EXPECT_EQ(ReadWhole(book), text);
     EXPECT_FALSE(fs::exists(book + ".bak"));
-    EXPECT_EQ(Files(dir_ / "fav"), before);
+    EXPECT_EQ(FilesUnder(dir_ / "fav"), before);
     EXPECT_EQ(server_.requestCount(), 0u);
   }
 }

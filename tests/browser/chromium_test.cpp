@@ -24,6 +24,7 @@
 #include "support/devtools_client.h"
 #include "support/headless_fixture.h"
 #include "support/scratch_dir.h"
+#include "support/tree_find.h"
 #include "tree/settings.h"
 
 namespace {
@@ -43,15 +44,6 @@ std::string FindChromium() {
     start = end + 1;
   }
   return {};
-}
-
-LinkEntry* FindByName(const NodeList& list, const char* name) {
-  for (Node* n = list.head(); n->next; n = n->next) {
-    LinkEntry* e = LinkEntry::of(n);
-    if (e->name && std::string(e->name) == name) return e;
-    if (LinkEntry* inner = FindByName(e->children, name)) return inner;
-  }
-  return nullptr;
 }
 
 // The tree as "id:title[url](children)" text, from the file's nodes or the browser's.

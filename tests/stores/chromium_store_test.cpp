@@ -13,6 +13,7 @@
 #include "support/chromium_files.h"
 #include "support/headless_fixture.h"
 #include "support/scratch_dir.h"
+#include "support/tree_find.h"
 #include "tree/settings.h"
 
 namespace {
@@ -46,15 +47,6 @@ std::string Describe(const NodeList& list) {
     if (e->isFolder()) out += "(" + Describe(e->children) + ")";
   }
   return out;
-}
-
-LinkEntry* FindByName(const NodeList& list, const char* name) {
-  for (Node* n = list.head(); n->next; n = n->next) {
-    LinkEntry* e = LinkEntry::of(n);
-    if (e->name && std::string(e->name) == name) return e;
-    if (LinkEntry* inner = FindByName(e->children, name)) return inner;
-  }
-  return nullptr;
 }
 
 const Json* FindById(const Json& node, const std::string& id) {

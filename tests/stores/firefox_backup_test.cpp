@@ -16,6 +16,7 @@
 #include "stores/firefox_places.h"
 #include "support/places_fixture.h"
 #include "support/scratch_dir.h"
+#include "support/tree_find.h"
 #include "tree/settings.h"
 
 namespace {
@@ -134,20 +135,6 @@ std::map<std::string, json> ItemsByGuid(const json& node) {
       for (const json& c : (*n)["children"]) stack.push_back(&c);
   }
   return items;
-}
-
-LinkEntry* FindByName(const NodeList& list, const char* name) {
-  LinkEntry* found = nullptr;
-  std::vector<const NodeList*> stack{&list};
-  while (!stack.empty() && !found) {
-    const NodeList* l = stack.back();
-    stack.pop_back();
-    for (Node* n = l->head(); n->next; n = n->next) {
-      if (n->name && std::strcmp(n->name, name) == 0) found = LinkEntry::of(n);
-      stack.push_back(&LinkEntry::of(n)->children);
-    }
-  }
-  return found;
 }
 
 class FirefoxBackupWrite : public ::testing::Test {
