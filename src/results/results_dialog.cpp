@@ -7,6 +7,7 @@
 
 #include "platform/text.h"
 #include "results/report_results.h"
+#include "results/run_report.h"
 #include "ui/dialog_template.h"
 
 namespace {
@@ -167,21 +168,11 @@ const char* GetResultText(const LinkEntry& entry, int column) {
       if (entry.source == SOURCE_BOOKMARKS) return "Book";
       if (entry.source == SOURCE_FAVORITES) return "Fav";
       return "Both";
-    case RESULT_COLUMN_PROBLEM:
-      switch (entry.checkResult.load()) {
-        case CHECK_MOVED:
-          return "Moved";
-        case CHECK_INVALID_HOST:
-          return "Invalid host";
-        case CHECK_CERTIFICATE:
-          return "Certificate";
-        case CHECK_FORBIDDEN:
-          return "Forbidden";
-        case CHECK_GONE:
-          return "Gone";
-        default:
-          return "Not found";
-      }
+    case RESULT_COLUMN_PROBLEM: {
+      // The dialog lists problem links only; anything else shows as the not-found group.
+      int32_t result = entry.checkResult.load();
+      return IsProblemResult(result) ? VerdictName(result) : "Not found";
+    }
     case RESULT_COLUMN_ACTION:
       switch (entry.action) {
         case ACTION_DELETE:
